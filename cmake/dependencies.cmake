@@ -1,0 +1,25 @@
+# Third-party headers and libraries, all from Debian's packages.
+add_library(kiro_dependencies INTERFACE)
+
+if(CMAKE_CROSSCOMPILING AND WIN32)
+    # The cross compiler must not see /usr/include (glibc headers): stage links to the few
+    # header-only dependencies instead. spdlog and fmt are used header-only here.
+    set(KIRO_STAGING_INCLUDE ${CMAKE_BINARY_DIR}/staging/include)
+    file(MAKE_DIRECTORY ${KIRO_STAGING_INCLUDE})
+    foreach(dir spdlog fmt glm stb)
+        file(CREATE_LINK /usr/include/${dir} ${KIRO_STAGING_INCLUDE}/${dir} SYMBOLIC)
+    endforeach()
+    target_include_directories(kiro_dependencies SYSTEM INTERFACE $<BUILD_INTERFACE:${KIRO_STAGING_INCLUDE}>)
+    target_compile_definitions(kiro_dependencies INTERFACE SPDLOG_FMT_EXTERNAL FMT_HEADER_ONLY)
+
+    # The MinGW runtime DLLs beside the binaries, so Wine finds them.
+    foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+            OUTPUT_VARIABLE dllPath OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+        file(COPY ${dllPath} DESTINATION ${CMAKE_BINARY_DIR}/bin)
+    endforeach()
+else()
+    find_package(spdlog REQUIRED)
+    find_package(fmt REQUIRED)
+    target_link_libraries(kiro_dependencies INTERFACE spdlog::spdlog fmt::fmt)
+endif()

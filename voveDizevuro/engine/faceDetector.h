@@ -1,0 +1,64 @@
+#pragma once
+
+#include "voveDizevuro/camera/cameraFrame.h"
+#include "voveDizevuro/engine/faceDetectorConfiguration.h"
+
+#include <glm/vec2.hpp>
+#include <glm/vec3.hpp>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace kiro::head {
+
+struct EyeDetection {
+    glm::dvec2 pixel;  // column, row in the frame's first image
+    float depth;       // metres
+};
+
+/// One face found in one camera frame.
+struct Detection {
+    EyeDetection rightEye;
+    EyeDetection leftEye;
+    glm::vec3 extra;       // passed through unread
+    glm::vec3 headAngles;  // radians; element 1 is the yaw
+};
+
+// Read and written by separately built plug-ins.
+static_assert(sizeof(EyeDetection) == 24 && offsetof(EyeDetection, depth) == 16);
+static_assert(sizeof(Detection) == 72 && offsetof(Detection, leftEye) == 24 && offsetof(Detection, extra) == 48 &&
+              offsetof(Detection, headAngles) == 60);
+
+/// What the engine hands to the plug-in loader when it creates a detector.
+struct BlinkDetectorConfiguration {
+    const FaceDetectorConfiguration* faceDetector;  // selects the plug-in by its backend
+    std::string options;                            // passed empty by the engine
+};
+
+/// A face detector living in a plug-in. Created and destroyed only through the plug-in's entry
+/// points, so it has no public destructor. The order of the virtual operations is part of the
+/// binary interface with separately built plug-ins.
+class FaceDetector {
+public:
+    struct Output {
+        std::vector<Detection> detections;
+    };
+
+    /// Largest face count SetMaxNumOfFaces accepts.
+    virtual int GetMaxNumOfFacesLimit() const = 0;
+    virtual int GetMaxNumOfFaces() const = 0;
+    /// n in 1 .. GetMaxNumOfFacesLimit(); later outputs hold at most n detections.
+    virtual void SetMaxNumOfFaces(int n) = 0;
+    virtual kiro_face_detector_backend_e GetBackend() const = 0;
+    /// Called after creation and on every intrinsics change, before the next Detect.
+    virtual void OnCameraIntrinsicsChange(const CameraIntrinsics& intrinsics) = 0;
+    /// Detections for the frame, pixel positions in its first image. The output stays valid
+    /// until the next call; the caller may edit `detections` in place.
+    virtual Output& Detect(const CameraFrame& frame) = 0;
+
+protected:
+    ~FaceDetector() = default;
+};
+
+}  // namespace kiro::head
