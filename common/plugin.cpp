@@ -1,0 +1,106 @@
+#include "common/plugin.h"
+
+#include "common/pluginInternal.h"
+#include "common/systemQueries.h"
+
+#include <spdlog/spdlog.h>
+
+#include <fmt/format.h>
+
+#include <exception>
+#include <utility>
+
+namespace kiro {
+
+PluginLibrary::PluginLibrary(const std::string& name) {
+    const std::string fileName = detail::PluginFileName(name);
+    const std::filesystem::path besideLibrary = GetLibraryPath().parent_path() / fileName;
+    handle = detail::LoadLibraryAtPath(besideLibrary);
+    if (handle == nullptr) {
+        spdlog::warn("[Plugin] Failed to load library at path \"{}\". Looking in PATH.", besideLibrary.string());
+        handle = detail::LoadLibraryBySystemSearch(fileName);
+    }
+    if (handle == nullptr) {
+        KIRO_THROW("failed to load library \"{}\": {}", name, detail::LastLoaderError());
+    }
+    spdlog::debug("[Plugin] Successfully loaded library \"{}\"", name);
+}
+
+PluginLibrary::~PluginLibrary() {
+    if (handle != nullptr) {
+        detail::FreeLibraryHandle(handle);
+    }
+}
+
+void* PluginLibrary::FindSymbol(const char* symbol) const { return detail::FindLibrarySymbol(handle, symbol); }
+
+}  // namespace kiro
+
+namespace kiro::head {
+
+namespace {
+
+std::string PluginName(kiro_face_detector_backend_e backend) {
+    const char* word = "cpu";
+    if (backend == kKiroFaceDetectorBackendGPU) {
+        word = "gpu";
+    } else if (backend != kKiroFaceDetectorBackendCPU) {
+        spdlog::error("[BlinkDetectorLoader] unsupported backend: {}. Falling back to CPU.", static_cast<int>(backend));
+    }
+    return fmt::format("kiroVoveDizevuroBlinkDetector{}{}", word, "");
+}
+
+/// Deletes a detector through its plug-in; the plug-in reference it holds keeps the library
+/// loaded until the deleter itself is destroyed, after the detector is gone.
+struct PluginDetectorDeleter {
+    std::shared_ptr<BlinkDetectorPlugin> plugin;
+
+    void operator()(FaceDetector* detector) const { plugin->deleteDetector(detector); }
+};
+
+}  // namespace
+
+BlinkDetectorPlugin::BlinkDetectorPlugin(kiro_face_detector_backend_e backend)
+    : library(PluginName(backend)),
+      createDetector(library, "Plugin_CreateBlinkDetector"),
+      deleteDetector(library, "Plugin_DeleteBlinkDetector") {}
+
+std::shared_ptr<FaceDetector> CreateBlinkDetector(const BlinkDetectorConfiguration& configuration,
+                                                  AssetManager* assets) {
+    try {
+        const auto backend = configuration.faceDetector != nullptr ? configuration.faceDetector->backend
+                                                                   : kKiroFaceDetectorBackendUnknown;
+        auto plugin = std::make_shared<BlinkDetectorPlugin>(backend);
+        FaceDetector* detector = plugin->createDetector(configuration, assets);
+        if (detector == nullptr) {
+            return nullptr;
+        }
+        return std::shared_ptr<FaceDetector>(detector, PluginDetectorDeleter{std::move(plugin)});
+    } catch (const std::exception& e) {
+        spdlog::error("[BlinkDetectorLoader] Failed to load: {}", e.what());
+        return nullptr;
+    }
+}
+
+bool IsBlinkDetectorBackendSupported(kiro_face_detector_backend_e backend) {
+    try {
+        BlinkDetectorPlugin plugin(backend);
+        return true;
+    } catch (const std::exception& e) {
+        spdlog::debug("[BlinkDetectorLoader] {} backend is not supported: {}", FaceDetectorBackendName(backend),
+                      e.what());
+        return false;
+    }
+}
+
+unsigned int GetSupportedFaceDetectorBackends() {
+    unsigned int mask = 0;
+    for (const auto backend : {kKiroFaceDetectorBackendCPU, kKiroFaceDetectorBackendGPU}) {
+        if (IsBlinkDetectorBackendSupported(backend)) {
+            mask |= static_cast<unsigned int>(backend);
+        }
+    }
+    return mask;
+}
+
+}  // namespace kiro::head
