@@ -4,6 +4,7 @@
 #include "common/systemQueries.h"
 
 #include <fstream>
+#include <functional>
 #include <string_view>
 
 namespace kiro {
@@ -46,8 +47,7 @@ public:
 
 private:
     /// Reads the whole file into the storage that `allocate(size)` provides.
-    template <typename Allocate>
-    void Read(const std::string& name, AssetLocation* location, Allocate allocate) {
+    void Read(const std::string& name, AssetLocation* location, const std::function<char*(std::size_t)>& allocate) {
         const std::filesystem::path path = ResolvePath(name, location);
         std::ifstream file(path, std::ios::binary | std::ios::ate);
         // A directory opens as a stream on some systems but reports a meaningless size.

@@ -1,0 +1,7 @@
+#include <windows.h>
+
+namespace kiro::test {
+
+void ClearLastSystemError() { SetLastError(ERROR_SUCCESS); }
+
+}  // namespace kiro::test
