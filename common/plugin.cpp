@@ -58,6 +58,18 @@ struct PluginDetectorDeleter {
     void operator()(FaceDetector* detector) const { plugin->deleteDetector(detector); }
 };
 
+/// Calls the plug-in's create entry point. An exception thrown inside the plug-in may refer to
+/// the plug-in's code (on Windows its destructor can be a thunk in the plug-in), so it is
+/// replaced by one of this library's before the plug-in can be unloaded.
+FaceDetector* CreateDetector(const BlinkDetectorPlugin& plugin, const BlinkDetectorConfiguration& configuration,
+                             AssetManager* assets) {
+    try {
+        return plugin.createDetector(configuration, assets);
+    } catch (const std::exception& e) {
+        throw Exception(e.what());
+    }
+}
+
 }  // namespace
 
 BlinkDetectorPlugin::BlinkDetectorPlugin(kiro_face_detector_backend_e backend)
@@ -71,7 +83,7 @@ std::shared_ptr<FaceDetector> CreateBlinkDetector(const BlinkDetectorConfigurati
         const auto backend = configuration.faceDetector != nullptr ? configuration.faceDetector->backend
                                                                    : kKiroFaceDetectorBackendUnknown;
         auto plugin = std::make_shared<BlinkDetectorPlugin>(backend);
-        FaceDetector* detector = plugin->createDetector(configuration, assets);
+        FaceDetector* detector = CreateDetector(*plugin, configuration, assets);
         if (detector == nullptr) {
             return nullptr;
         }

@@ -45,6 +45,23 @@ private:
     Timestamp timestamp_;
 };
 
+/// A frame of two images; the tracker measures in the first one only. It cannot deproject.
+class TwoImageFrame final : public head::CameraFrame {
+public:
+    TwoImageFrame(double ms, const ImageDesc& first, const ImageDesc& second)
+        : images_{first, second}, timestamp_{Timestamp::Space::System, ms} {}
+
+    Timestamp timestamp() const override { return timestamp_; }
+    Slice<ImageDesc const> imageDescs() const override { return {images_, 2}; }
+    bool GetDepth(const glm::dvec2&, float*) const override { return false; }
+    bool DeprojectPixelToPoint(const glm::dvec2&, float, glm::vec3*) const override { return false; }
+    bool ProjectPointToPixel(const glm::vec3&, glm::dvec2*, float*) const override { return false; }
+
+private:
+    ImageDesc images_[2];
+    Timestamp timestamp_;
+};
+
 /// A frame whose deprojection always "succeeds" with a fixed point (metres).
 class FixedDeprojectionFrame final : public head::CameraFrame {
 public:

@@ -97,12 +97,23 @@ void FaceTracker::Update(const FaceDetector::Output& output, const CameraFrame& 
         Restart();
     }
 
+    // Tracks cannot be continued across a time that is not a number or that runs backwards:
+    // tracking starts afresh, as after a reconfiguration.
     const Timestamp now = frame.timestamp();
+    if (!std::isfinite(now.ms)) {
+        Restart();
+        return;
+    }
     if (lastTimestamp_.ms < 0.0) {
         lastTimestamp_ = now;
         return;
     }
     const auto dt = static_cast<float>(now.ms - lastTimestamp_.ms);
+    if (dt < 0.0f) {
+        Restart();
+        lastTimestamp_ = now;
+        return;
+    }
     lastTimestamp_ = now;
 
     CollectRawFaces(output, frame, image);
