@@ -1,0 +1,33 @@
+#include "voveDizevuro/camera/realsenseLibrary.h"
+
+#include <fmt/format.h>
+
+#include <cstdlib>
+
+namespace kiro::detail {
+
+namespace {
+
+/// Release series that librealsense2 ships with the run-time name librealsense2.so.2.<minor>;
+/// 2.50 is the oldest API the camera supports.
+constexpr int kOldestMinorVersion = 50;
+constexpr int kNewestMinorVersion = 57;
+
+}  // namespace
+
+std::filesystem::path RealsenseLibraryOverride() {
+    const char* value = std::getenv("KIRO_REALSENSE2_LIBRARY");
+    return value != nullptr ? std::filesystem::path(value) : std::filesystem::path();
+}
+
+std::vector<std::string> RealsenseLibraryFileNames() {
+    // The unversioned name exists only where the development files are installed; the run-time
+    // package carries the versioned names, newest first so that the most recent release wins.
+    std::vector<std::string> names{"librealsense2.so"};
+    for (int minor = kNewestMinorVersion; minor >= kOldestMinorVersion; --minor) {
+        names.push_back(fmt::format("librealsense2.so.2.{}", minor));
+    }
+    return names;
+}
+
+}  // namespace kiro::detail
