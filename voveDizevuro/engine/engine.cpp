@@ -1,0 +1,441 @@
+#include "voveDizevuro/engine/engine.h"
+
+#include "common/exception.h"
+#include "common/mathHelpers.h"
+#include "common/plugin.h"
+
+#include <glm/mat3x3.hpp>
+#include <glm/matrix.hpp>
+
+#include <spdlog/spdlog.h>
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+namespace kiro::head {
+
+namespace {
+
+constexpr int32_t kTrackerConfigurationChanged = 1;
+constexpr int32_t kFaceCountChanged = 2;
+
+/// A result frame that reads straight from the tracker and the detector output; valid only
+/// during one delivery.
+class EngineFrame final : public Frame {
+public:
+    EngineFrame(const FaceTracker& tracker, const FaceDetector::Output& output, const FrameProfiling& profiling)
+        : tracker_(&tracker), output_(&output), profiling_(profiling) {}
+
+    Slice<Face const> faces() const override { return tracker_->faces(); }
+    Timestamp timestamp() const override { return tracker_->timestamp(); }
+    bool trackingStarted() const override { return tracker_->trackingStarted(); }
+    float auxValue() const override { return auxValue_; }
+    Slice<RawFace const> rawFaces() const override { return tracker_->rawFaces(); }
+    Slice<Detection const> detections() const override {
+        return {output_->detections.data(), output_->detections.size()};
+    }
+    FrameProfiling profiling() const override { return profiling_; }
+
+private:
+    const FaceTracker* tracker_;
+    const FaceDetector::Output* output_;
+    FrameProfiling profiling_;
+    float auxValue_ = 0.0f;
+};
+
+}  // namespace
+
+Engine::Engine(const EngineInitArgs& args)
+    : platform_(args.platform),
+      assetManager_(args.assetManager),
+      configuration_(args.configuration),
+      frameCallback_(args.frameCallback),
+      frameAdapter_(args.frameAdapter),
+      virtualFaceHook_(args.virtualFaceHook),
+      profilingEnabled_(false),
+      sharedCameraSink_(args.sharedCameraSink) {
+    if (platform_ == nullptr) {
+        KIRO_THROW("Unexpected EngineInitArgs arguments: platform is not set.");
+    }
+    if (!frameCallback_ && frameAdapter_ == nullptr) {
+        KIRO_THROW("Unexpected EngineInitArgs arguments: neither frameCallback nor frameAdapter are specified. At "
+                   "least one should be.");
+    }
+    if (configuration_.faceDetector.backend == kKiroFaceDetectorBackendUnknown) {
+        if (IsBlinkDetectorBackendSupported(kKiroFaceDetectorBackendCPU)) {
+            configuration_.faceDetector.backend = kKiroFaceDetectorBackendCPU;
+        } else if (IsBlinkDetectorBackendSupported(kKiroFaceDetectorBackendGPU)) {
+            configuration_.faceDetector.backend = kKiroFaceDetectorBackendGPU;
+        } else {
+            KIRO_THROW("No supported face detector backends has been found. Check package integrity.");
+        }
+    }
+    if (sharedCameraSink_ != nullptr) {
+        camera_ = std::make_unique<SharedCamera>(this, sharedCameraSink_);
+        cameraCreated_ = true;
+    }
+    if (!configuration_.initializeFaceDetectorLazily) {
+        LoadDetector();
+        if (!camera_) {
+            CreateCamera();
+        }
+    }
+    profilingEnabled_ = configuration_.enableProfiling;
+    spdlog::info("[Engine] Initialized: {} shared camera", sharedCameraSink_ != nullptr ? "with" : "without");
+    spdlog::info("[Engine] configuration: {}", args.configuration);
+}
+
+Engine::~Engine() {
+    // The camera goes first: its capture thread calls into the engine until it has stopped.
+    camera_.reset();
+}
+
+void Engine::LoadDetector() {
+    std::unique_ptr<AssetManager> temporaryAssets;
+    AssetManager* assets = assetManager_;
+    if (assets == nullptr) {
+        temporaryAssets = AssetManager::Create(platform_);
+        assets = temporaryAssets.get();
+    }
+    auto detector = CreateBlinkDetector(BlinkDetectorConfiguration{&configuration_.faceDetector, ""}, assets);
+    if (!detector) {
+        KIRO_THROW("Failed to create face detector");
+    }
+    // A detector made after the camera reported its intrinsics would otherwise never learn them.
+    if (hasIntrinsics_) {
+        detector->OnCameraIntrinsicsChange(intrinsics_);
+    }
+    {
+        const std::lock_guard<std::mutex> lock(detectorMutex_);
+        detector_ = detector;
+    }
+    configuration_.faceDetector.maxNumOfFaces = detector->GetMaxNumOfFaces();
+    pendingChanges_ |= kFaceCountChanged;
+}
+
+void Engine::CreateCamera() {
+    // A lazily built engine with a sink gets a new shared camera on the same sink.
+    if (sharedCameraSink_ != nullptr) {
+        camera_ = std::make_unique<SharedCamera>(this, sharedCameraSink_);
+    } else {
+        RealsenseCameraConfiguration realsense;
+        realsense.width = configuration_.camera.width;
+        realsense.height = configuration_.camera.height;
+        realsense.fps = configuration_.camera.fps;
+        realsense.binningFactor = configuration_.camera.binningFactor;
+        realsense.dynamicConfiguration = RealsenseCameraDynamicConfiguration{false, true, 9000.0f, 50.0f};
+        camera_ = CreateRealsenseCamera(this, realsense);
+    }
+    cameraCreated_ = true;
+}
+
+std::shared_ptr<FaceDetector> Engine::CurrentDetector() const {
+    const std::lock_guard<std::mutex> lock(detectorMutex_);
+    return detector_;
+}
+
+bool Engine::StartTracking() {
+    spdlog::debug("[Engine] StartTracking");
+    return StartTracking(TrackingSessionInitArgs{});
+}
+
+bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
+    spdlog::debug("[Engine] StartTracking({})", args);
+    if (isTracking_) {
+        return false;
+    }
+    try {
+        if (!detector_) {
+            LoadDetector();
+        }
+        tracker_ = std::make_unique<FaceTracker>(*detector_, configuration_.faceTracker);
+        tracker_->CameraDidChange(intrinsics_);
+        pendingChanges_ &= ~kTrackerConfigurationChanged;
+        if (!camera_) {
+            CreateCamera();
+        }
+        camera_->StartCapture();
+    } catch (const std::exception& e) {
+        spdlog::error("Failed to start tracking: one of components is corrupted - {}", e.what());
+        StopTracking();
+        throw;
+    }
+    isTracking_ = true;
+    return true;
+}
+
+bool Engine::StopTracking() {
+    spdlog::debug("[Engine] StopTracking");
+    if (!isTracking_) {
+        return false;
+    }
+    isTracking_ = false;
+    const bool lazy = configuration_.initializeFaceDetectorLazily;
+    if (camera_) {
+        if (!lazy && cameraCreated_) {
+            camera_->StopCapture();
+        } else {
+            camera_.reset();
+        }
+    }
+    tracker_.reset();
+    if (lazy) {
+        const std::lock_guard<std::mutex> lock(detectorMutex_);
+        detector_.reset();
+    }
+    spdlog::trace("[Engine] Tracking has been stopped");
+    return true;
+}
+
+template <typename Change>
+void Engine::ChangeTrackerConfiguration(Change change) {
+    std::unique_lock<std::mutex> lock(settingsMutex_, std::defer_lock);
+    if (isTracking_) {
+        lock.lock();
+    }
+    change(configuration_.faceTracker);
+    pendingChanges_ |= kTrackerConfigurationChanged;
+}
+
+void Engine::SetFilterProperties(const FilterProperties& properties) {
+    spdlog::trace("[Engine] SetFilterProperties({})", properties);
+    ChangeTrackerConfiguration([&](FaceTracker::Configuration& c) { c.filterProperties = properties; });
+}
+
+void Engine::SetTrackedEyes(bool left, bool right) {
+    spdlog::trace("[Engine] SetTrackedEyes(.l={}, .r={})", left, right);
+    ChangeTrackerConfiguration([&](FaceTracker::Configuration& c) {
+        c.trackLeftEye = left;
+        c.trackRightEye = right;
+    });
+}
+
+void Engine::SetCameraPosition(const glm::vec3& position) {
+    spdlog::trace("[Engine] SetCameraPosition({})", position);
+    ChangeTrackerConfiguration([&](FaceTracker::Configuration& c) { c.cameraPosition = position; });
+}
+
+void Engine::SetCameraRotation(float a0, float a1, float a2, float a3, float a4, float a5, float a6, float a7,
+                               float a8) {
+    // Given row by row; glm stores column by column.
+    const glm::mat3 rotation(a0, a3, a6, a1, a4, a7, a2, a5, a8);
+    spdlog::trace("[Engine] SetCameraRotation({})", rotation);
+    ChangeTrackerConfiguration([&](FaceTracker::Configuration& c) { c.cameraRotation = rotation; });
+}
+
+void Engine::SetCameraTransform(const glm::vec3& position, const glm::vec3& rotation) {
+    spdlog::trace("[Engine] SetCameraTransform(position={}, rotation={})", position, rotation);
+    const glm::mat3 matrix = GetRotationMatFromRodriguesNotation(rotation);
+    ChangeTrackerConfiguration([&](FaceTracker::Configuration& c) {
+        c.cameraPosition = position;
+        c.cameraRotation = matrix;
+    });
+}
+
+void Engine::SetMaxNumOfDetectedFaces(int n) {
+    spdlog::trace("[Engine] SetMaxNumOfDetectedFaces({})", n);
+    const auto detector = CurrentDetector();
+    if (n < 1 || !detector || n > detector->GetMaxNumOfFacesLimit()) {
+        KIRO_THROW("Invalid max num of detected faces: must be in [1; {}] range, got {}",
+                   detector ? detector->GetMaxNumOfFacesLimit() : 0, n);
+    }
+    std::unique_lock<std::mutex> lock(settingsMutex_, std::defer_lock);
+    if (isTracking_) {
+        lock.lock();
+    }
+    // Compared with the count last asked for, not the detector's: a change not yet applied
+    // must not be lost, and the detector belongs to the processing thread.
+    if (n == configuration_.faceDetector.maxNumOfFaces) {
+        return;
+    }
+    configuration_.faceDetector.maxNumOfFaces = n;
+    pendingChanges_ |= kFaceCountChanged;
+}
+
+int Engine::GetMaxNumOfDetectedFacesLimit() const {
+    const auto detector = CurrentDetector();
+    return detector ? detector->GetMaxNumOfFacesLimit() : 0;
+}
+
+bool Engine::SetFaceDetectorBackend(kiro_face_detector_backend_e backend) {
+    spdlog::trace("[Engine] SetFaceDetectorBackend({})", backend);
+    if (backend == kKiroFaceDetectorBackendUnknown) {
+        return false;
+    }
+    configuration_.faceDetector.backend = backend;
+    const auto current = CurrentDetector();
+    if (!current || current->GetBackend() == backend) {
+        return true;
+    }
+    FaceDetectorConfiguration ownConfiguration;
+    {
+        std::unique_lock<std::mutex> lock(settingsMutex_, std::defer_lock);
+        if (isTracking_) {
+            lock.lock();
+        }
+        ownConfiguration = {configuration_.faceDetector.maxNumOfFaces, backend};
+    }
+    std::unique_ptr<AssetManager> temporaryAssets;
+    AssetManager* assets = assetManager_;
+    if (assets == nullptr) {
+        temporaryAssets = AssetManager::Create(platform_);
+        assets = temporaryAssets.get();
+    }
+    auto replacement = CreateBlinkDetector(BlinkDetectorConfiguration{&ownConfiguration, ""}, assets);
+    if (!replacement) {
+        return false;
+    }
+    if (isTracking_) {
+        const std::lock_guard<std::mutex> lock(detectorMutex_);
+        pendingDetector_ = std::move(replacement);
+    } else {
+        replacement->OnCameraIntrinsicsChange(intrinsics_);
+        const std::lock_guard<std::mutex> lock(detectorMutex_);
+        detector_ = std::move(replacement);
+    }
+    return true;
+}
+
+kiro_face_detector_backend_e Engine::GetFaceDetectorBackend() const {
+    const auto detector = CurrentDetector();
+    return detector ? detector->GetBackend() : kKiroFaceDetectorBackendUnknown;
+}
+
+bool Engine::SetCameraFps(int fps) { return camera_ ? camera_->SetFps(fps) : false; }
+
+int Engine::GetCameraFps() const { return camera_ ? camera_->GetFps() : 0; }
+
+Slice<int const> Engine::GetSupportedCameraFps() const { return camera_ ? camera_->GetSupportedFps() : Slice<int const>{}; }
+
+void Engine::SetProfiling(bool enabled) { profilingEnabled_ = enabled; }
+
+void Engine::OnCameraFrameAvailable(Camera*, const CameraFrame& frame) {
+    spdlog::trace("[Engine] OnCameraFrameAvailable({})", frame);
+    try {
+        ProcessFrame(frame);
+    } catch (const std::exception& e) {
+        spdlog::error("Failed to process frame: {}", e.what());
+    }
+}
+
+void Engine::OnCameraIntrinsicsChange(Camera*, const CameraIntrinsics& intrinsics) {
+    spdlog::trace("[Engine] OnCameraIntrinsicsChange({})", intrinsics);
+    if (tracker_) {
+        tracker_->CameraDidChange(intrinsics);
+    }
+    if (detector_) {
+        detector_->OnCameraIntrinsicsChange(intrinsics);
+    }
+    intrinsics_ = intrinsics;
+    hasIntrinsics_ = true;
+}
+
+void Engine::ApplyPendingChanges() {
+    const std::lock_guard<std::mutex> lock(settingsMutex_);
+    const int32_t changes = pendingChanges_.load();
+    if ((changes & kTrackerConfigurationChanged) != 0) {
+        tracker_->UpdateConfiguration(configuration_.faceTracker);
+    }
+    if ((changes & kFaceCountChanged) != 0) {
+        const int32_t count = configuration_.faceDetector.maxNumOfFaces;
+        detector_->SetMaxNumOfFaces(count);
+        if (virtualFaceHook_ && virtualFaces_.size() < static_cast<std::size_t>(count)) {
+            virtualFaces_.resize(static_cast<std::size_t>(count));
+        }
+        tracker_->OnMaxNumOfDetectedFacesChange(count);
+        appliedMaxNumOfFaces_ = count;
+    }
+    pendingChanges_.exchange(0);
+}
+
+void Engine::InstallPendingDetector() {
+    std::shared_ptr<FaceDetector> replaced;
+    {
+        const std::lock_guard<std::mutex> lock(detectorMutex_);
+        if (!pendingDetector_) {
+            return;
+        }
+        replaced = std::exchange(detector_, std::move(pendingDetector_));
+    }
+    detector_->OnCameraIntrinsicsChange(tracker_->intrinsics());
+}
+
+void Engine::ProcessFrame(const CameraFrame& frame) {
+    // Frames of a shared camera may arrive before tracking starts or after it stopped.
+    if (!tracker_) {
+        return;
+    }
+    if (pendingChanges_.load() != 0) {
+        ApplyPendingChanges();
+    }
+    InstallPendingDetector();
+
+    const bool profiling = profilingEnabled_.load() && frameAdapter_ != nullptr;
+    FrameProfiling record{};
+    if (profiling) {
+        record.cameraExposureTime = static_cast<int64_t>(frame.timestamp().ms * 1'000'000.0);
+        record.faceDetectorStartTime = platform_->GetSystemTimeNs();
+    }
+    FaceDetector::Output& output = detector_->Detect(frame);
+    if (profiling) {
+        record.faceDetectorEndTime = platform_->GetSystemTimeNs();
+    }
+
+    if (virtualFaceHook_) {
+        AddVirtualFaces(frame, output);
+    }
+    tracker_->Update(output, frame, 0.0f);
+    if (frameCallback_) {
+        frameCallback_(*tracker_, output, frame);
+    }
+    if (frameAdapter_ != nullptr) {
+        if (profiling) {
+            record.apiTimestamp = platform_->GetSystemTimeNs();
+            spdlog::debug("[Engine] profiling={}", record);
+        }
+        const EngineFrame result(*tracker_, output, record);
+        frameAdapter_->OnFrame(result);
+    }
+}
+
+void Engine::AddVirtualFaces(const CameraFrame& frame, FaceDetector::Output& output) {
+    auto& detections = output.detections;
+    const int32_t maxFaces = appliedMaxNumOfFaces_;
+    VirtualFaceHookContext context{frame.timestamp(), static_cast<int32_t>(detections.size()), maxFaces,
+                                   virtualFaces_.data(), 0, false};
+    if (!virtualFaceHook_(&context)) {
+        return;
+    }
+    // A negative count reports no faces.
+    const int32_t count = std::clamp(context.numOfVirtualFaces, 0, maxFaces);
+    if (context.discardDetectedFaces) {
+        detections.clear();
+    } else if (count + context.numOfDetectedFaces > maxFaces) {
+        // Only ever shortened: the hook's count of detections is not trusted to extend them.
+        const auto keep = static_cast<std::size_t>(std::max(0, maxFaces - count));
+        if (detections.size() > keep) {
+            detections.resize(keep);
+        }
+    }
+
+    const FaceTracker::Configuration& tracking = tracker_->configuration();
+    const glm::mat3 toCamera = glm::inverse(tracking.cameraRotation);
+    for (int32_t i = 0; i < count; ++i) {
+        glm::vec4& face = virtualFaces_[static_cast<std::size_t>(i)];
+        const glm::vec3 d = glm::vec3(face) - tracking.cameraPosition;
+        const glm::vec3 c = toCamera * glm::vec3(-d.x, -d.y, d.z) / 1000.0f;
+        const float w = face.w / 1000.0f;
+        face = glm::vec4(c, w);
+        const glm::vec3 left(c.x + w * 0.5f, c.y, c.z);
+        const glm::vec3 right(c.x - w * 0.5f, c.y, c.z);
+        Detection detection{};
+        if (!frame.ProjectPointToPixel(left, &detection.leftEye.pixel, &detection.leftEye.depth) ||
+            !frame.ProjectPointToPixel(right, &detection.rightEye.pixel, &detection.rightEye.depth)) {
+            continue;
+        }
+        detections.push_back(detection);
+    }
+}
+
+}  // namespace kiro::head
