@@ -2,7 +2,6 @@
 
 #include <spdlog/sinks/ansicolor_sink.h>
 
-#include <cstdlib>
 #include <ctime>
 
 namespace kiro {
@@ -18,15 +17,18 @@ public:
     }
 };
 
-void OnUnload() { Platform::OnLibraryUnload(); }
+/// Runs the unload when this object is destroyed: at dlclose of the library or at exit.
+struct UnloadAtExit {
+    ~UnloadAtExit() { Platform::OnLibraryUnload(); }
+};
 
-// The unload runs through atexit rather than a destructor function: atexit handlers of a
-// shared object run at dlclose or exit in reverse order of registration, so this one runs
-// before the destruction of the logging registry it shuts down, which a destructor function
-// would not (it runs after all atexit handlers at exit).
+// The unload must run before the logging registry it shuts down is destroyed. A static object
+// made after the registry exists is destroyed before it (destructors run in reverse order of
+// construction), at dlclose as at exit. A destructor function would run after every exit
+// handler, and an atexit handler is reordered by ThreadSanitizer's interceptor.
 __attribute__((constructor)) void OnLoad() {
     Platform::OnLibraryLoad();
-    std::atexit(OnUnload);
+    static UnloadAtExit unloadAtExit;
 }
 
 }  // namespace
