@@ -12,6 +12,9 @@ namespace kiro {
 /// +angle). Vectors whose every component is below 1e-6 in magnitude give the identity.
 KIRO_API glm::mat3 GetRotationMatFromRodriguesNotation(const glm::vec3& rotation);
 
+/// True when truncating `value` to int is defined (false for NaN and infinities).
+inline bool TruncatesToInt(double value) { return value > -2147483649.0 && value < 2147483648.0; }
+
 /// True when every entry of a and b differs by less than epsilon (NaN differences pass).
 KIRO_API bool epsilonEqual(const glm::mat3& a, const glm::mat3& b, float epsilon);
 

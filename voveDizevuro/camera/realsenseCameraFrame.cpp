@@ -1,5 +1,7 @@
 #include "voveDizevuro/camera/realsenseCameraFrame.h"
 
+#include "common/mathHelpers.h"
+
 #include "voveDizevuro/camera/realsenseCamera.h"
 #include "voveDizevuro/camera/realsenseError.h"
 #include "voveDizevuro/camera/realsenseProjection.h"
@@ -88,7 +90,7 @@ bool RealsenseCameraFrame::GetDepth(const glm::dvec2& pixel, float* depth) const
     const RealsenseApi& api = camera_->api();
     // Truncating a value outside int's range (NaN included) is undefined: refuse it like any
     // pixel outside the depth image.
-    if (!(pixel.x > -2147483649.0 && pixel.x < 2147483648.0 && pixel.y > -2147483649.0 && pixel.y < 2147483648.0)) {
+    if (!TruncatesToInt(pixel.x) || !TruncatesToInt(pixel.y)) {
         throw RealsenseError("pixel outside the depth image", "rs2_depth_frame_get_distance", "",
                              RS2_EXCEPTION_TYPE_INVALID_VALUE);
     }

@@ -91,14 +91,19 @@ Engine::~Engine() {
     camera_.reset();
 }
 
-void Engine::LoadDetector() {
+std::shared_ptr<FaceDetector> Engine::CreateDetector(const FaceDetectorConfiguration& configuration) const {
+    // Without a host asset manager, a temporary one serves until the detector exists.
     std::unique_ptr<AssetManager> temporaryAssets;
     AssetManager* assets = assetManager_;
     if (assets == nullptr) {
         temporaryAssets = AssetManager::Create(platform_);
         assets = temporaryAssets.get();
     }
-    auto detector = CreateBlinkDetector(BlinkDetectorConfiguration{&configuration_.faceDetector, ""}, assets);
+    return CreateBlinkDetector(BlinkDetectorConfiguration{&configuration, ""}, assets);
+}
+
+void Engine::LoadDetector() {
+    auto detector = CreateDetector(configuration_.faceDetector);
     if (!detector) {
         KIRO_THROW("Failed to create face detector");
     }
@@ -276,13 +281,7 @@ bool Engine::SetFaceDetectorBackend(kiro_face_detector_backend_e backend) {
         }
         ownConfiguration = {configuration_.faceDetector.maxNumOfFaces, backend};
     }
-    std::unique_ptr<AssetManager> temporaryAssets;
-    AssetManager* assets = assetManager_;
-    if (assets == nullptr) {
-        temporaryAssets = AssetManager::Create(platform_);
-        assets = temporaryAssets.get();
-    }
-    auto replacement = CreateBlinkDetector(BlinkDetectorConfiguration{&ownConfiguration, ""}, assets);
+    auto replacement = CreateDetector(ownConfiguration);
     if (!replacement) {
         return false;
     }

@@ -94,6 +94,7 @@ public:
     void OnCameraIntrinsicsChange(Camera* camera, CameraIntrinsics const& intrinsics) override;
 
 private:
+    std::shared_ptr<FaceDetector> CreateDetector(const FaceDetectorConfiguration& configuration) const;
     void LoadDetector();
     void CreateCamera();
     std::shared_ptr<FaceDetector> CurrentDetector() const;

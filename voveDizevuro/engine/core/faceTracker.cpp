@@ -1,6 +1,7 @@
 #include "voveDizevuro/engine/core/faceTracker.h"
 
 #include "common/exception.h"
+#include "common/mathHelpers.h"
 
 #include <spdlog/spdlog.h>
 
@@ -143,11 +144,9 @@ bool FaceTracker::DeprojectEye(const CameraFrame& frame, const ImageDesc& image,
                                glm::vec3* point) const {
     // Truncating a double outside int's range (NaN and infinities included) is undefined, so
     // such pixels are rejected like any other outside the image.
-    constexpr double kIntLow = -2147483649.0;
-    constexpr double kIntHigh = 2147483648.0;
     const double u = eye.pixel.x;
     const double v = eye.pixel.y;
-    if (!(u > kIntLow && u < kIntHigh && v > kIntLow && v < kIntHigh)) {
+    if (!TruncatesToInt(u) || !TruncatesToInt(v)) {
         return false;
     }
     const int column = static_cast<int>(u);
