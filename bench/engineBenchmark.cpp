@@ -10,6 +10,7 @@
 // loader reads the variable only at start).
 
 #include "common/platform.h"
+#include "common/plugin.h"
 #include "tests/support/fakes.h"
 #include "tests/support/scriptedDetector.h"
 #include "voveDizevuro/camera/sharedCamera.h"

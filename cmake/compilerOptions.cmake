@@ -8,3 +8,14 @@ if(KIRO_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     add_link_options(-fsanitize=address,undefined)
 endif()
+
+# ThreadSanitizer for the threaded tests (preset linux-tsan). It cannot share a process with
+# AddressSanitizer, so it replaces KIRO_SANITIZE rather than adding to it.
+option(KIRO_SANITIZE_THREAD "Build with ThreadSanitizer (instead of KIRO_SANITIZE)" OFF)
+if(KIRO_SANITIZE_THREAD)
+    if(KIRO_SANITIZE)
+        message(FATAL_ERROR "KIRO_SANITIZE_THREAD and KIRO_SANITIZE exclude each other")
+    endif()
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+endif()

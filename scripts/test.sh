@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the Linux (ASan + UBSan) and Windows (MinGW-w64) presets,
-# fuzzes the decoders of untrusted bytes for a few seconds and runs every test of both presets,
-# the Windows ones under Wine. Exits non-zero on any failure.
+# Installs what is missing, builds the Linux (ASan + UBSan), Linux ThreadSanitizer and Windows
+# (MinGW-w64) presets, fuzzes the decoders of untrusted bytes for a few seconds, runs the
+# threaded tests under ThreadSanitizer and every test of the Linux and Windows presets, the
+# Windows ones under Wine. Exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +11,7 @@ kiro_install_dependencies clang-14 libclang-rt-14-dev || exit 1
 
 status=0
 mkdir -p build
-for preset in linux windows; do
+for preset in linux linux-tsan windows; do
     echo "== ${preset}: configure and build"
     if ! cmake --preset "${preset}" >"build/${preset}-configure.log" 2>&1; then
         cat "build/${preset}-configure.log"
@@ -25,6 +26,17 @@ for preset in linux windows; do
 done
 
 ./scripts/fuzz.sh 10 || status=1
+
+# The threaded tests first, under ThreadSanitizer: the preset's TSAN_OPTIONS end a test at its
+# first report, and any report left in the log fails the run too.
+if [[ -f build/linux-tsan/CTestTestfile.cmake ]]; then
+    echo "== linux-tsan: threaded tests"
+    ctest --preset linux-tsan -L threads || status=1
+    if grep -q "WARNING: ThreadSanitizer" build/linux-tsan/Testing/Temporary/LastTest.log 2>/dev/null; then
+        echo "ThreadSanitizer reported a problem"
+        status=1
+    fi
+fi
 
 for preset in linux windows; do
     [[ -f "build/${preset}/CTestTestfile.cmake" ]] || continue

@@ -10,6 +10,7 @@
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <utility>
 
@@ -43,6 +44,12 @@ private:
     FrameProfiling profiling_;
     float auxValue_ = 0.0f;
 };
+
+/// The frame's time in nanoseconds; 0 for a time that is not finite or does not fit.
+int64_t ExposureTimeNs(Timestamp timestamp) {
+    const double ns = timestamp.ms * 1'000'000.0;
+    return std::isfinite(ns) && std::fabs(ns) < 9.2e18 ? static_cast<int64_t>(ns) : 0;
+}
 
 }  // namespace
 
@@ -185,9 +192,17 @@ bool Engine::StopTracking() {
         }
     }
     tracker_.reset();
-    if (lazy) {
+    {
+        // A switch asked for while tracking and not yet installed by a frame still holds: a kept
+        // detector becomes the new one; a lazy engine holds none and builds the asked-for backend.
         const std::lock_guard<std::mutex> lock(detectorMutex_);
-        detector_.reset();
+        if (lazy) {
+            detector_.reset();
+            pendingDetector_.reset();
+        } else if (pendingDetector_) {
+            detector_ = std::move(pendingDetector_);
+            detector_->OnCameraIntrinsicsChange(intrinsics_);
+        }
     }
     spdlog::trace("[Engine] Tracking has been stopped");
     return true;
@@ -269,9 +284,19 @@ bool Engine::SetFaceDetectorBackend(kiro_face_detector_backend_e backend) {
         return false;
     }
     configuration_.faceDetector.backend = backend;
-    const auto current = CurrentDetector();
-    if (!current || current->GetBackend() == backend) {
-        return true;
+    {
+        // The detector that frames will use next is the pending one when a switch is waiting.
+        const std::lock_guard<std::mutex> lock(detectorMutex_);
+        if (!detector_) {
+            return true;
+        }
+        if (detector_->GetBackend() == backend) {
+            pendingDetector_.reset();
+            return true;
+        }
+        if (pendingDetector_ && pendingDetector_->GetBackend() == backend) {
+            return true;
+        }
     }
     FaceDetectorConfiguration ownConfiguration;
     {
@@ -365,15 +390,16 @@ void Engine::ProcessFrame(const CameraFrame& frame) {
     if (!tracker_) {
         return;
     }
+    // The new detector first, so that a face count asked for after the switch reaches it.
+    InstallPendingDetector();
     if (pendingChanges_.load() != 0) {
         ApplyPendingChanges();
     }
-    InstallPendingDetector();
 
     const bool profiling = profilingEnabled_.load() && frameAdapter_ != nullptr;
     FrameProfiling record{};
     if (profiling) {
-        record.cameraExposureTime = static_cast<int64_t>(frame.timestamp().ms * 1'000'000.0);
+        record.cameraExposureTime = ExposureTimeNs(frame.timestamp());
         record.faceDetectorStartTime = platform_->GetSystemTimeNs();
     }
     FaceDetector::Output& output = detector_->Detect(frame);

@@ -10,6 +10,7 @@
 #include "common/exception.h"
 #include "common/systemQueries.h"
 #include "tests/support/logCapture.h"
+#include "tests/support/waitUntil.h"
 #include "tools/virtualRealsense/virtualRealsense.h"
 #include "voveDizevuro/camera/realsenseCamera.h"
 #include "voveDizevuro/camera/sharedCamera.h"
@@ -48,28 +49,14 @@ using kiro::head::RealsenseCameraDynamicConfiguration;
 using kiro::head::UpdateRealsenseCameraDynamicConfiguration;
 using kiro::test::LogCapture;
 using kiro::test::LogRecord;
+using kiro::test::WaitUntil;
+using kiro::test::kHangGuard;
 using testing::ElementsAre;
 using testing::EndsWith;
 using testing::HasSubstr;
 using testing::Pair;
 using testing::StartsWith;
 namespace level = spdlog::level;
-
-/// Guards every wait against a hang; never a statement about speed.
-constexpr auto kHangGuard = std::chrono::seconds(30);
-
-/// Polls `done` until it holds or the hang guard runs out; returns its last answer.
-template <typename Predicate>
-bool WaitUntil(Predicate done) {
-    const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 /// Lets a capture thread that ought to have ended show itself: with real-time pacing off it
 /// would fetch many frame sets meanwhile. A correct camera passes whatever the pause.

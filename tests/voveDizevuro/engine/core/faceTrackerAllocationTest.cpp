@@ -1,45 +1,13 @@
 // Counts every heap allocation of the process while the tracker updates in the steady state.
 // This executable links the library's objects directly, so the replaced allocation functions
-// below also serve the tracker's own code on Windows.
+// (countingAllocator.cpp) also serve the tracker's own code on Windows.
 
+#include "tests/support/countingAllocator.h"
 #include "tests/support/fakes.h"
 #include "voveDizevuro/engine/core/faceTracker.h"
 
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-namespace {
-
-std::atomic<long> allocations{0};
-
-void* CountedAllocate(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return CountedAllocate(size); }
-void* operator new[](std::size_t size) { return CountedAllocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size == 0 ? 1 : size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size == 0 ? 1 : size);
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -82,9 +50,9 @@ TEST(FaceTrackerAllocationTest, SteadyStateUpdatesDoNotAllocate) {
     runFrames(0, 1000);  // warm-up: scratch storage grows to its working size
     detector.output.detections.reserve(kMaxFaces);
 
-    const long before = allocations.load();
+    const long before = kiro::test::AllocationCount();
     runFrames(1000, 20000);
-    const long during = allocations.load() - before;
+    const long during = kiro::test::AllocationCount() - before;
 
     EXPECT_EQ(during, 0) << "heap allocations in 20000 steady-state updates";
     EXPECT_TRUE(tracker.trackingStarted());
@@ -92,10 +60,10 @@ TEST(FaceTrackerAllocationTest, SteadyStateUpdatesDoNotAllocate) {
 
 TEST(FaceTrackerAllocationTest, CounterSeesAllocations) {
     // Guards the test above against a counter that is never reached.
-    const long before = allocations.load();
+    const long before = kiro::test::AllocationCount();
     int* volatile p = new int(1);  // volatile: the pair must not be elided
     delete p;
-    EXPECT_GT(allocations.load(), before);
+    EXPECT_GT(kiro::test::AllocationCount(), before);
 }
 
 }  // namespace
