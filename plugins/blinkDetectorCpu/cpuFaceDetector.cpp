@@ -1,0 +1,288 @@
+#include "cpuFaceDetector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <utility>
+
+namespace kiro::head::cpu {
+
+namespace {
+
+constexpr double kInterocularDistanceM = 0.063;
+/// Distance of the eyes in front of the head's turning axis, in interocular distances.
+constexpr double kEyeLeverInInterocular = 80.0 / 63.0;
+/// A tracked face is searched for within this share of its size around its last box, at sizes
+/// between these ratios of its last size.
+constexpr double kTrackMargin = 0.3;
+constexpr double kTrackSmaller = 0.85;
+constexpr double kTrackLarger = 1.18;
+/// While fewer faces are tracked than may be reported, the whole image is searched this often.
+constexpr int kRediscoveryInterval = 15;
+/// The smallest face a whole-image search looks for, as a share of the image's shorter side.
+constexpr int kMinFaceDivisor = 10;
+/// Eye regions in a face box of the frontal face cascade, as shares of the box size: centred on
+/// where the eyes of the labelled photographs lie in their boxes.
+constexpr double kEyeColumn = 0.29;  // the eye at the smaller column; the other mirrors it
+constexpr double kEyeRow = 0.40;
+constexpr double kEyeWidth = 0.30;
+constexpr double kEyeHeight = 0.18;
+/// The eye cascade searches a square of this share of the face size around the expected eye,
+/// for eyes of these shares of the face width; a found eye box gives a region of these shares
+/// of its size.
+constexpr double kEyeSearchShare = 0.4;
+constexpr double kEyeMinShare = 0.15;
+constexpr double kEyeMaxShare = 0.33;
+constexpr double kEyeScaleStep = 1.15;
+constexpr double kEyeBoxWidth = 0.8;
+constexpr double kEyeBoxHeight = 0.6;
+/// Depth is sampled on a grid of this many steps each side of the eye, this many pixels apart.
+constexpr int kDepthReach = 2;
+constexpr int kDepthStep = 2;
+
+double Overlap(const Box& a, const Box& b) {
+    const int width = std::min(a.x + a.width, b.x + b.width) - std::max(a.x, b.x);
+    const int height = std::min(a.y + a.height, b.y + b.height) - std::max(a.y, b.y);
+    if (width <= 0 || height <= 0) {
+        return 0.0;
+    }
+    const double shared = static_cast<double>(width) * height;
+    return shared / (static_cast<double>(a.width) * a.height + static_cast<double>(b.width) * b.height - shared);
+}
+
+bool Inside(const glm::dvec2& p, const GreyView& image) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && p.x >= 0.0 && p.y >= 0.0 && p.x <= image.width - 1.0 &&
+           p.y <= image.height - 1.0;
+}
+
+}  // namespace
+
+CpuFaceDetector::CpuFaceDetector(HaarCascade faceCascade, HaarCascade eyeCascade, int maxFaces)
+    : cascade_(std::move(faceCascade)),
+      eyeCascade_(std::move(eyeCascade)),
+      maxFaces_(std::clamp(maxFaces, 1, kMaxFacesLimit)) {}
+
+int CpuFaceDetector::GetMaxNumOfFacesLimit() const { return kMaxFacesLimit; }
+
+int CpuFaceDetector::GetMaxNumOfFaces() const { return maxFaces_; }
+
+void CpuFaceDetector::SetMaxNumOfFaces(int n) {
+    maxFaces_ = std::clamp(n, 1, kMaxFacesLimit);
+    if (tracks_.size() > static_cast<std::size_t>(maxFaces_)) {
+        tracks_.resize(static_cast<std::size_t>(maxFaces_));
+    }
+}
+
+kiro_face_detector_backend_e CpuFaceDetector::GetBackend() const { return kKiroFaceDetectorBackendCPU; }
+
+void CpuFaceDetector::OnCameraIntrinsicsChange(const CameraIntrinsics& intrinsics) {
+    intrinsics_ = intrinsics;
+    hasIntrinsics_ = true;
+}
+
+FaceDetector::Output& CpuFaceDetector::Detect(const CameraFrame& frame) {
+    output_.detections.clear();
+    const auto images = frame.imageDescs();
+    if (images.empty() || images[0].data == nullptr || images[0].width <= 0 || images[0].height <= 0) {
+        tracks_.clear();
+        return output_;
+    }
+    const GreyView image{images[0].data, images[0].width, images[0].height, images[0].width};
+    FindFaces(image);
+    tracks_.clear();
+    for (const Box& face : found_) {
+        Detection detection{};
+        if (Describe(frame, image, face, &detection)) {
+            output_.detections.push_back(detection);
+            tracks_.push_back(face);
+        }
+    }
+    return output_;
+}
+
+void CpuFaceDetector::FindFaces(const GreyView& image) {
+    found_.clear();
+    bool lost = tracks_.empty();
+    for (const Box& track : tracks_) {
+        if (!SearchNear(image, track)) {
+            lost = true;
+            break;
+        }
+    }
+    ++framesSinceSearch_;
+    const bool rediscover =
+        tracks_.size() < static_cast<std::size_t>(maxFaces_) && framesSinceSearch_ >= kRediscoveryInterval;
+    if (lost || rediscover) {
+        SearchWhole(image);
+        framesSinceSearch_ = 0;
+    }
+    // Largest first; two tracks that drifted onto one face become one.
+    std::stable_sort(found_.begin(), found_.end(), [](const Box& a, const Box& b) { return a.width > b.width; });
+    kept_.clear();
+    for (const Box& box : found_) {
+        const bool duplicate =
+            std::any_of(kept_.begin(), kept_.end(), [&](const Box& other) { return Overlap(box, other) > 0.3; });
+        if (!duplicate && kept_.size() < static_cast<std::size_t>(maxFaces_)) {
+            kept_.push_back(box);
+        }
+    }
+    found_.swap(kept_);
+}
+
+bool CpuFaceDetector::SearchNear(const GreyView& image, const Box& track) {
+    const int margin = static_cast<int>(track.width * kTrackMargin);
+    const int left = std::max(0, track.x - margin);
+    const int top = std::max(0, track.y - margin);
+    const int right = std::min(image.width, track.x + track.width + margin);
+    const int bottom = std::min(image.height, track.y + track.height + margin);
+    if (right - left <= 0 || bottom - top <= 0) {
+        return false;
+    }
+    CascadeDetector::Search search;
+    search.minSize = static_cast<int>(track.width * kTrackSmaller);
+    search.maxSize = static_cast<int>(std::ceil(track.width * kTrackLarger));
+    const auto& groups = cascade_.Detect(image.Crop(left, top, right - left, bottom - top), search);
+    if (groups.empty()) {
+        return false;
+    }
+    Box best = groups.front();
+    best.x += left;
+    best.y += top;
+    found_.push_back(best);
+    return true;
+}
+
+void CpuFaceDetector::SearchWhole(const GreyView& image) {
+    found_.clear();
+    CascadeDetector::Search search;
+    search.minSize = std::min(image.width, image.height) / kMinFaceDivisor;
+    found_ = cascade_.Detect(image, search);
+}
+
+bool CpuFaceDetector::LocateEye(const GreyView& image, const Box& face, int side, glm::dvec2* eye) {
+    double column = face.x + face.width * (side == 0 ? kEyeColumn : 1.0 - kEyeColumn);
+    double row = face.y + face.height * kEyeRow;
+    double width = face.width * kEyeWidth;
+    double height = face.height * kEyeHeight;
+
+    // The eye box nearest to where the eye is expected narrows the region.
+    const int searchLeft = std::max(0, static_cast<int>(column - face.width * kEyeSearchShare * 0.5));
+    const int searchTop = std::max(0, static_cast<int>(row - face.height * kEyeSearchShare * 0.5));
+    const int searchRight = std::min(image.width, static_cast<int>(column + face.width * kEyeSearchShare * 0.5));
+    const int searchBottom = std::min(image.height, static_cast<int>(row + face.height * kEyeSearchShare * 0.5));
+    if (searchRight > searchLeft && searchBottom > searchTop) {
+        CascadeDetector::Search search;
+        search.minSize = static_cast<int>(face.width * kEyeMinShare);
+        search.maxSize = static_cast<int>(std::ceil(face.width * kEyeMaxShare));
+        search.minNeighbours = 1;
+        search.scaleStep = kEyeScaleStep;
+        const auto& boxes = eyeCascade_.Detect(
+            image.Crop(searchLeft, searchTop, searchRight - searchLeft, searchBottom - searchTop), search);
+        double nearest = face.width * kEyeSearchShare * 0.3;
+        for (const Box& box : boxes) {
+            const double x = searchLeft + box.x + box.width * 0.5;
+            const double y = searchTop + box.y + box.height * 0.5;
+            const double distance = std::hypot(x - column, y - row);
+            if (distance < nearest) {
+                nearest = distance;
+                column = x;
+                row = y;
+                width = box.width * kEyeBoxWidth;
+                height = box.height * kEyeBoxHeight;
+            }
+        }
+    }
+
+    const int left = std::max(0, static_cast<int>(std::lround(column - width * 0.5)));
+    const int top = std::max(0, static_cast<int>(std::lround(row - height * 0.5)));
+    const int right = std::min(image.width, static_cast<int>(std::lround(column + width * 0.5)));
+    const int bottom = std::min(image.height, static_cast<int>(std::lround(row + height * 0.5)));
+    // A region cut by the image border would place the eye on the border.
+    if (right - left < width * 0.75 || bottom - top < height * 0.75 || right - left < 2 || bottom - top < 2) {
+        return false;
+    }
+    *eye = eyes_.Locate(image.Crop(left, top, right - left, bottom - top)) + glm::dvec2(left, top);
+    return true;
+}
+
+glm::dvec2 CpuFaceDetector::FocalLengths(const GreyView& image) const {
+    if (hasIntrinsics_ && std::isfinite(intrinsics_.fx) && std::isfinite(intrinsics_.fy) && intrinsics_.fx > 0.0f &&
+        intrinsics_.fy > 0.0f) {
+        // Intrinsics of another resolution of the same camera scale with the image.
+        if (intrinsics_.width > 0 && intrinsics_.height > 0) {
+            return {intrinsics_.fx * static_cast<double>(image.width) / intrinsics_.width,
+                    intrinsics_.fy * static_cast<double>(image.height) / intrinsics_.height};
+        }
+        return {intrinsics_.fx, intrinsics_.fy};
+    }
+    return {static_cast<double>(image.width), static_cast<double>(image.width)};
+}
+
+bool CpuFaceDetector::Describe(const CameraFrame& frame, const GreyView& image, const Box& face, Detection* detection) {
+    // Eye centres, in image columns: first the one at the smaller column.
+    glm::dvec2 eyes[2];
+    for (int side = 0; side < 2; ++side) {
+        if (!LocateEye(image, face, side, &eyes[side]) || !Inside(eyes[side], image)) {
+            return false;
+        }
+    }
+
+    float depths[2];
+    for (int side = 0; side < 2; ++side) {
+        depthSamples_.clear();
+        for (int dy = -kDepthReach; dy <= kDepthReach; ++dy) {
+            for (int dx = -kDepthReach; dx <= kDepthReach; ++dx) {
+                const glm::dvec2 at = eyes[side] + glm::dvec2(dx * kDepthStep, dy * kDepthStep);
+                float depth = 0.0f;
+                try {
+                    if (Inside(at, image) && frame.GetDepth(at, &depth) && std::isfinite(depth) && depth > 0.0f) {
+                        depthSamples_.push_back(depth);
+                    }
+                } catch (const std::exception&) {
+                    // A camera may report a failed lookup by throwing (a hole or no depth stream).
+                }
+            }
+        }
+        depths[side] = 0.0f;
+        if (!depthSamples_.empty()) {
+            const auto middle = depthSamples_.begin() + static_cast<std::ptrdiff_t>(depthSamples_.size() / 2);
+            std::nth_element(depthSamples_.begin(), middle, depthSamples_.end());
+            depths[side] = *middle;
+        }
+    }
+    if (depths[0] <= 0.0f || depths[1] <= 0.0f) {
+        const glm::dvec2 focal = FocalLengths(image);
+        const double spread = std::hypot((eyes[1].x - eyes[0].x) / focal.x, (eyes[1].y - eyes[0].y) / focal.y);
+        const double estimate = kInterocularDistanceM / spread;
+        if (!(spread > 0.0) || !std::isfinite(estimate)) {
+            return false;
+        }
+        // One measured eye is a better guess for the other than the estimate.
+        const float fallback = depths[0] > 0.0f   ? depths[0]
+                               : depths[1] > 0.0f ? depths[1]
+                                                  : static_cast<float>(estimate);
+        for (float& depth : depths) {
+            depth = depth > 0.0f ? depth : fallback;
+        }
+    }
+
+    // +1 when image columns grow along the camera's x axis (the camera's own view).
+    const double viewSign = intrinsics_.isMirrored ? 1.0 : -1.0;
+    const glm::dvec2 middle = (eyes[0] + eyes[1]) * 0.5;
+    const double spreadPixels = std::hypot(eyes[1].x - eyes[0].x, eyes[1].y - eyes[0].y);
+    const double offCentre = (middle.x - (face.x + face.width * 0.5)) / spreadPixels;
+    const auto yaw = static_cast<float>(viewSign * std::atan(offCentre / kEyeLeverInInterocular));
+    const auto roll = static_cast<float>(std::atan2(eyes[1].y - eyes[0].y, eyes[1].x - eyes[0].x));
+    if (!std::isfinite(yaw) || !std::isfinite(roll)) {
+        return false;
+    }
+
+    const int right = viewSign > 0.0 ? 0 : 1;
+    detection->rightEye = {eyes[right], depths[right]};
+    detection->leftEye = {eyes[1 - right], depths[1 - right]};
+    detection->extra = glm::vec3(0.0f);
+    detection->headAngles = glm::vec3(0.0f, yaw, roll);
+    return true;
+}
+
+}  // namespace kiro::head::cpu

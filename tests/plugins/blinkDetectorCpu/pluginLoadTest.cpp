@@ -1,0 +1,132 @@
+// The plug-in as the library loads it: found on the library search path (the test puts its build
+// folder there), its cascades read through the asset manager from the assets folder beside it.
+
+#include "testImages.h"
+
+#include "common/assetManager.h"
+#include "common/platform.h"
+#include "common/plugin.h"
+#include "voveDizevuro/engine/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+
+namespace kiro::head::cpu::test {
+namespace {
+
+/// Serves the real assets except one, which is missing (throws) or replaced by other text.
+class FaultyAssets final : public AssetManager {
+public:
+    FaultyAssets(std::string name, bool missing, std::string text = {})
+        : real_(AssetManager::Create(nullptr)), name_(std::move(name)), missing_(missing), text_(std::move(text)) {}
+
+    AssetBuffer ReadBytes(const std::string& name, AssetLocation* location) override {
+        return real_->ReadBytes(name, location);
+    }
+    std::string ReadString(const std::string& name, AssetLocation* location) override {
+        if (name.find(name_) == std::string::npos) {
+            return real_->ReadString(name, location);
+        }
+        if (missing_) {
+            throw std::runtime_error("failed to open asset " + name);
+        }
+        return text_;
+    }
+    std::filesystem::path ResolvePath(const std::string& name, AssetLocation* location) override {
+        return real_->ResolvePath(name, location);
+    }
+
+private:
+    std::unique_ptr<AssetManager> real_;
+    std::string name_;
+    bool missing_;
+    std::string text_;
+};
+
+std::shared_ptr<FaceDetector> Create(AssetManager* assets, int maxFaces = 1) {
+    const FaceDetectorConfiguration faces{maxFaces, kKiroFaceDetectorBackendCPU};
+    return CreateBlinkDetector(BlinkDetectorConfiguration{&faces, ""}, assets);
+}
+
+TEST(CpuDetectorPlugin, LoadsThroughTheLoaderAndFindsTheLabelledFace) {
+    EXPECT_TRUE(IsBlinkDetectorBackendSupported(kKiroFaceDetectorBackendCPU));
+    const auto assets = AssetManager::Create(nullptr);
+    const auto detector = Create(assets.get(), 2);
+    ASSERT_NE(detector, nullptr);
+    EXPECT_EQ(detector->GetBackend(), kKiroFaceDetectorBackendCPU);
+    EXPECT_EQ(detector->GetMaxNumOfFaces(), 2);
+
+    const LabelledFace face = ReadLabels().at(0);
+    const Image photo = LoadGrey(face.path);
+    CameraIntrinsics intrinsics{};
+    intrinsics.fx = intrinsics.fy = 500.0f;
+    intrinsics.isMirrored = true;
+    detector->OnCameraIntrinsicsChange(intrinsics);
+    const auto& detections = detector->Detect(ImageFrame(photo)).detections;
+    ASSERT_EQ(detections.size(), 1u);
+    EXPECT_LT(
+        std::hypot(detections[0].rightEye.pixel.x - face.eyes[0].x, detections[0].rightEye.pixel.y - face.eyes[0].y),
+        3.0);
+    EXPECT_LT(
+        std::hypot(detections[0].leftEye.pixel.x - face.eyes[1].x, detections[0].leftEye.pixel.y - face.eyes[1].y),
+        3.0);
+}
+
+TEST(CpuDetectorPlugin, CreationFailsWithoutUsableCascades) {
+    // The plug-in itself loads; only its assets fail.
+    ASSERT_TRUE(IsBlinkDetectorBackendSupported(kKiroFaceDetectorBackendCPU));
+    FaultyAssets missingFaces("frontalface", true);
+    FaultyAssets missingEyes("eye.xml", true);
+    FaultyAssets corruptFaces("frontalface", false, "<opencv_storage><cascade>");
+    FaultyAssets wrongKind("eye.xml", false,
+                           "<opencv_storage><cascade><stageType>BOOST</stageType><featureType>LBP</featureType>"
+                           "</cascade></opencv_storage>");
+    for (AssetManager* assets :
+         std::initializer_list<AssetManager*>{&missingFaces, &missingEyes, &corruptFaces, &wrongKind}) {
+        EXPECT_EQ(Create(assets), nullptr);
+    }
+    EXPECT_EQ(Create(nullptr), nullptr);
+}
+
+TEST(CpuDetectorPlugin, AnEngineWithDefaultSettingsTracksAFacePushedThroughTheSharedCamera) {
+    const LabelledFace face = ReadLabels().at(0);
+    const Image photo = LoadGrey(face.path);
+    auto platform = Platform::Create(PlatformInitArgs{{0, 0, 0}, 3});
+    SharedCameraSink sink;
+    std::vector<Detection> detections;
+    int trackedFaces = 0;
+    EngineInitArgs args;
+    args.platform = platform.get();
+    args.sharedCameraSink = &sink;
+    args.frameCallback = [&](const FaceTracker& tracker, const FaceDetector::Output& output, const CameraFrame&) {
+        detections = output.detections;
+        trackedFaces = static_cast<int>(tracker.faces().count);
+    };
+    Engine engine(args);
+    EXPECT_EQ(engine.GetFaceDetectorBackend(), kKiroFaceDetectorBackendCPU);
+    ASSERT_TRUE(engine.StartTracking());
+    ASSERT_TRUE(sink.onIntrinsics && sink.onImage);
+    CameraIntrinsics intrinsics{};
+    intrinsics.width = photo.width;
+    intrinsics.height = photo.height;
+    intrinsics.ppx = photo.width * 0.5f;
+    intrinsics.ppy = photo.height * 0.5f;
+    intrinsics.fx = intrinsics.fy = 600.0f;
+    intrinsics.isMirrored = true;
+    sink.onIntrinsics(intrinsics);
+    for (int frame = 0; frame < 3; ++frame) {
+        sink.onImage(ImageDesc{photo.width, photo.height, 0, photo.pixels.data()},
+                     Timestamp{Timestamp::Space::System, 10.0 * (frame + 1)});
+    }
+    EXPECT_TRUE(engine.StopTracking());
+    ASSERT_EQ(detections.size(), 1u);
+    EXPECT_LT(
+        std::hypot(detections[0].rightEye.pixel.x - face.eyes[0].x, detections[0].rightEye.pixel.y - face.eyes[0].y),
+        3.0);
+    EXPECT_EQ(trackedFaces, 1);
+}
+
+}  // namespace
+}  // namespace kiro::head::cpu::test
