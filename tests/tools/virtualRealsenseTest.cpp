@@ -1160,6 +1160,75 @@ TEST_F(VirtualRealsenseSceneTest, EyesOnlyPatternLeavesTheRestOfTheFaceOut) {
                     0.6f);
 }
 
+// A 64x48 photo: grey 100, with 3x3 patches of 200 and 210 around its eyes at (20, 20) and
+// (44, 20), so that a sample near an eye centre reads that eye's level.
+struct TestPhoto {
+    static constexpr int kWidth = 64;
+    static constexpr int kHeight = 48;
+    std::vector<std::uint8_t> pixels = std::vector<std::uint8_t>(kWidth * kHeight, 100);
+    float eye1[2] = {20.0f, 20.0f};
+    float eye2[2] = {44.0f, 20.0f};
+
+    TestPhoto() {
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                pixels[static_cast<std::size_t>((20 + dy) * kWidth + 20 + dx)] = 200;
+                pixels[static_cast<std::size_t>((20 + dy) * kWidth + 44 + dx)] = 210;
+            }
+        }
+    }
+};
+
+TEST_F(VirtualRealsenseSceneTest, PhotoFaceIsMappedEyeOnEyeInsideTheHead) {
+    ASSERT_EQ(AddStaticFace(30.0f, -20.0f, 600.0f, 64.0f), 0);
+    const TestPhoto photo;
+    ASSERT_EQ(kiroVirtualRealsenseSetFacePhoto(0, photo.pixels.data(), TestPhoto::kWidth, TestPhoto::kHeight,
+                                               photo.eye1, photo.eye2),
+              0);
+    const Streaming s = Start(CameraRequests(848, 480, 90));
+    const Frames f = NextFrames(s.pipeline.get());
+    ASSERT_NE(f.infrared, nullptr);
+
+    kiroVirtualRealsenseEyes eyes{};
+    kiroVirtualRealsenseGetEyes(0, 0.0, &eyes);
+    const Pixel left = Project(848, 480, eyes.left);
+    const Pixel right = Project(848, 480, eyes.right);
+    EXPECT_EQ(PixelAt(f.infrared.get(), static_cast<int>(std::lround(left.x)), static_cast<int>(std::lround(left.y))),
+              200);
+    EXPECT_EQ(
+        PixelAt(f.infrared.get(), static_cast<int>(std::lround(right.x)), static_cast<int>(std::lround(right.y))),
+        210);
+    // Half way between the eyes lies the photo's grey; no eye discs are drawn.
+    EXPECT_EQ(PixelAt(f.infrared.get(), static_cast<int>(std::lround((left.x + right.x) / 2)),
+                      static_cast<int>(std::lround(left.y))),
+              100);
+    EXPECT_EQ(CountEyePixels(f.infrared.get()), 0);
+    EXPECT_EQ(PixelAt(f.infrared.get(), 5, 5), 40);
+    // The depth still holds the head.
+    EXPECT_FLOAT_EQ(OK(rs2_depth_frame_get_distance(f.depth.get(), static_cast<int>(left.x),
+                                                    static_cast<int>(left.y), error)),
+                    0.6f);
+}
+
+TEST_F(VirtualRealsenseSceneTest, InvalidPhotosAreRefused) {
+    const TestPhoto photo;
+    const auto set = [&](int face, const std::uint8_t* pixels, int width, int height, const float* eye1,
+                         const float* eye2) {
+        return kiroVirtualRealsenseSetFacePhoto(face, pixels, width, height, eye1, eye2);
+    };
+    EXPECT_EQ(set(0, photo.pixels.data(), TestPhoto::kWidth, TestPhoto::kHeight, photo.eye1, photo.eye2), -1)
+        << "no such face";
+    ASSERT_EQ(AddStaticFace(0.0f, 0.0f, 600.0f, 64.0f), 0);
+    const float close[2] = {21.0f, 20.5f};
+    const float notANumber[2] = {std::numeric_limits<float>::quiet_NaN(), 20.0f};
+    EXPECT_EQ(set(0, nullptr, TestPhoto::kWidth, TestPhoto::kHeight, photo.eye1, photo.eye2), -1);
+    EXPECT_EQ(set(0, photo.pixels.data(), 1, TestPhoto::kHeight, photo.eye1, photo.eye2), -1);
+    EXPECT_EQ(set(0, photo.pixels.data(), TestPhoto::kWidth, TestPhoto::kHeight, photo.eye1, close), -1);
+    EXPECT_EQ(set(0, photo.pixels.data(), TestPhoto::kWidth, TestPhoto::kHeight, photo.eye1, notANumber), -1);
+    EXPECT_EQ(set(0, photo.pixels.data(), TestPhoto::kWidth, TestPhoto::kHeight, nullptr, photo.eye2), -1);
+    EXPECT_EQ(set(0, photo.pixels.data(), TestPhoto::kWidth, TestPhoto::kHeight, photo.eye1, photo.eye2), 0);
+}
+
 TEST_F(VirtualRealsenseSceneTest, RightImagerSeesTheSceneFromItsBaseline) {
     ASSERT_EQ(AddStaticFace(0.0f, 0.0f, 600.0f, 64.0f), 0);
     const Streaming s = Start({AnyDepth(), Infrared(848, 480, 90, 1), Infrared(848, 480, 90, 2)});

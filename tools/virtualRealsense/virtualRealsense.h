@@ -131,6 +131,14 @@ typedef struct kiroVirtualRealsenseFace {
 
 /* Adds a face; returns its index (0, 1, ...) or -1 when the description is invalid. */
 KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseAddFace(const kiroVirtualRealsenseFace* face);
+/* Shows face `face` as a grey photograph (rows of `width` bytes, top row first; copied) instead
+ * of its pattern: the photo is scaled and turned so that its eye centres eye1 (the eye at the
+ * smaller column) and eye2, in photo pixels with pixel centres at integer coordinates, land on
+ * the face's projected eyes, and is seen inside the head ellipse. No disc is drawn on its eyes,
+ * so nothing reaches 255 unless the photo does. -1 for an unknown face, a photo smaller than
+ * 2x2, or eyes that are not finite or less than 2 pixels apart. */
+KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseSetFacePhoto(int face, const unsigned char* pixels, int width,
+                                                                int height, const float eye1[2], const float eye2[2]);
 KIRO_VIRTUAL_REALSENSE_API void kiroVirtualRealsenseClearScene(void);
 /* Infrared grey level 0..254 (default 40) and depth in mm 0..65535 (0: no data; default 3000)
  * of everything that is not a face. */

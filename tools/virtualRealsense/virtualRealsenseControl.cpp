@@ -3,8 +3,10 @@
 #include "tools/virtualRealsense/virtualDevice.h"
 #include "tools/virtualRealsense/virtualRealsense.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 using namespace kiro::virtualRealsense;
@@ -104,6 +106,27 @@ int kiroVirtualRealsenseAddFace(const kiroVirtualRealsenseFace* face) {
     return WithDevice([&](DeviceState& device) {
         device.scene.faces.push_back(std::move(script));
         return static_cast<int>(device.scene.faces.size()) - 1;
+    });
+}
+
+int kiroVirtualRealsenseSetFacePhoto(int face, const unsigned char* pixels, int width, int height, const float eye1[2],
+                                     const float eye2[2]) {
+    if (pixels == nullptr || !IsValidPhoto(width, height, eye1, eye2)) {
+        return -1;
+    }
+    auto photo = std::make_shared<FacePhoto>();
+    photo->width = width;
+    photo->height = height;
+    photo->pixels.assign(pixels, pixels + static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    std::copy(eye1, eye1 + 2, photo->eye1);
+    std::copy(eye2, eye2 + 2, photo->eye2);
+    return WithDevice([&](DeviceState& device) {
+        auto& faces = device.scene.faces;
+        if (face < 0 || static_cast<std::size_t>(face) >= faces.size()) {
+            return -1;
+        }
+        faces[static_cast<std::size_t>(face)].photo = std::move(photo);
+        return 0;
     });
 }
 

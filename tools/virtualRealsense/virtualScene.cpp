@@ -100,8 +100,56 @@ Ellipse HeadEllipse(const rs2_intrinsics& intrinsics, const Pose& pose) {
 /// A visible face placed for one viewer.
 struct PlacedFace {
     Pose pose;
-    kiroVirtualRealsenseFacePattern pattern;
+    const FaceScript* script;
 };
+
+/// Bilinear sample of a photo at (x, y); `fallback` outside it.
+std::uint8_t Sample(const FacePhoto& photo, float x, float y, std::uint8_t fallback) {
+    if (!(x >= 0.0f && y >= 0.0f && x <= static_cast<float>(photo.width - 1) &&
+          y <= static_cast<float>(photo.height - 1))) {
+        return fallback;
+    }
+    const int x0 = std::min(static_cast<int>(x), photo.width - 2);
+    const int y0 = std::min(static_cast<int>(y), photo.height - 2);
+    const float fx = x - static_cast<float>(x0);
+    const float fy = y - static_cast<float>(y0);
+    const auto at = [&](int u, int v) {
+        return static_cast<float>(photo.pixels[static_cast<std::size_t>(v) * static_cast<std::size_t>(photo.width) +
+                                               static_cast<std::size_t>(u)]);
+    };
+    const float top = at(x0, y0) + (at(x0 + 1, y0) - at(x0, y0)) * fx;
+    const float bottom = at(x0, y0 + 1) + (at(x0 + 1, y0 + 1) - at(x0, y0 + 1)) * fx;
+    return static_cast<std::uint8_t>(std::lround(top + (bottom - top) * fy));
+}
+
+/// Draws the photo inside the head ellipse, mapped so that its eyes land on the projected eyes.
+void DrawPhoto(const rs2_intrinsics& intrinsics, const Pose& pose, const FacePhoto& photo, std::uint8_t* pixels) {
+    const float d = pose.interocularDistance;
+    const Point3 m = pose.midpoint;
+    const float left[3] = {m.x - d / 2, m.y, m.z};
+    const float right[3] = {m.x + d / 2, m.y, m.z};
+    float a[2];
+    float b[2];
+    ProjectPointToPixel(intrinsics, left, a);
+    ProjectPointToPixel(intrinsics, right, b);
+    // The similarity that takes image pixels to photo pixels: image eye a -> eye1, b -> eye2.
+    const float imageDx = b[0] - a[0];
+    const float imageDy = b[1] - a[1];
+    const float photoDx = photo.eye2[0] - photo.eye1[0];
+    const float photoDy = photo.eye2[1] - photo.eye1[1];
+    const float norm = imageDx * imageDx + imageDy * imageDy;
+    if (norm < 1e-6f) {
+        return;
+    }
+    // Complex division photo / image gives scale and rotation as one complex factor.
+    const float re = (photoDx * imageDx + photoDy * imageDy) / norm;
+    const float im = (photoDy * imageDx - photoDx * imageDy) / norm;
+    FillEllipse(HeadEllipse(intrinsics, pose), intrinsics.width, intrinsics.height, [&](std::size_t i) {
+        const float u = static_cast<float>(i % static_cast<std::size_t>(intrinsics.width)) - a[0];
+        const float v = static_cast<float>(i / static_cast<std::size_t>(intrinsics.width)) - a[1];
+        pixels[i] = Sample(photo, photo.eye1[0] + re * u - im * v, photo.eye1[1] + im * u + re * v, kSkinLevel);
+    });
+}
 
 /// The visible faces at a time, farthest first so that nearer faces cover them.
 std::vector<PlacedFace> VisibleFaces(const Scene& scene, double timeMs, float viewerOffsetMm) {
@@ -110,7 +158,7 @@ std::vector<PlacedFace> VisibleFaces(const Scene& scene, double timeMs, float vi
         if (IsVisibleAt(face, timeMs)) {
             Pose pose = PoseAt(face, timeMs);
             pose.midpoint.x -= viewerOffsetMm;
-            faces.push_back({pose, face.pattern});
+            faces.push_back({pose, &face});
         }
     }
     std::stable_sort(faces.begin(), faces.end(), [](const PlacedFace& a, const PlacedFace& b) {
@@ -200,6 +248,16 @@ bool IsValidFace(const kiroVirtualRealsenseFace& face) {
     return true;
 }
 
+bool IsValidPhoto(int width, int height, const float eye1[2], const float eye2[2]) {
+    if (width < 2 || height < 2 || eye1 == nullptr || eye2 == nullptr) {
+        return false;
+    }
+    const float dx = eye2[0] - eye1[0];
+    const float dy = eye2[1] - eye1[1];
+    return std::isfinite(eye1[0]) && std::isfinite(eye1[1]) && std::isfinite(dx) && std::isfinite(dy) &&
+           dx * dx + dy * dy >= 4.0f;
+}
+
 bool IsVisibleAt(const FaceScript& face, double timeMs) {
     return timeMs >= face.appearMs && (face.disappearMs < 0.0 || timeMs < face.disappearMs);
 }
@@ -216,7 +274,11 @@ void RenderInfrared(const Scene& scene, double timeMs, const rs2_intrinsics& int
     const auto count = static_cast<std::size_t>(intrinsics.width) * static_cast<std::size_t>(intrinsics.height);
     std::fill(pixels, pixels + count, scene.backgroundInfrared);
     for (const PlacedFace& face : VisibleFaces(scene, timeMs, viewerOffsetMm)) {
-        DrawFace(intrinsics, face.pose, face.pattern, pixels);
+        if (face.script->photo) {
+            DrawPhoto(intrinsics, face.pose, *face.script->photo, pixels);
+        } else {
+            DrawFace(intrinsics, face.pose, face.script->pattern, pixels);
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 #include "tools/virtualRealsense/virtualRealsense.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace kiro::virtualRealsense {
@@ -18,9 +19,22 @@ struct Point3 {
 /// a drawn eye gives back the scene's point.
 void ProjectPointToPixel(const rs2_intrinsics& intrinsics, const float point[3], float pixel[2]);
 
+/// A grey photograph that stands for a face, with its eye centres in photo pixels.
+struct FacePhoto {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels;
+    float eye1[2] = {0.0f, 0.0f};  // the eye at the smaller column
+    float eye2[2] = {0.0f, 0.0f};
+};
+
+/// Checks what kiroVirtualRealsenseSetFacePhoto promises to refuse.
+bool IsValidPhoto(int width, int height, const float eye1[2], const float eye2[2]);
+
 /// A face as added to the scene, keyframes copied.
 struct FaceScript {
     kiroVirtualRealsenseFacePattern pattern = KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL;
+    std::shared_ptr<const FacePhoto> photo;  // drawn instead of the pattern when set
     double appearMs = 0.0;
     double disappearMs = -1.0;
     std::vector<kiroVirtualRealsenseKeyframe> keyframes;
