@@ -10,13 +10,12 @@
 // the plug-in's folder on LD_LIBRARY_PATH, starting itself again when it is not there yet (the
 // dynamic loader reads the variable only at start).
 
+#include "bench/librarySearchPath.h"
 #include "tests/support/scriptedDetector.h"
 #include "tools/virtualRealsense/virtualRealsense.h"
 #include "voveDizevuro/api/headTrackingApi.h"
 
 #include <benchmark/benchmark.h>
-
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -104,20 +103,10 @@ void BM_PollTrackingResult(benchmark::State& state) {
 BENCHMARK(BM_PollTrackingResult)->ArgName("paced")->Arg(kPaced)->Arg(kFlatOut)->UseRealTime();
 
 /// Points the camera at the virtual device and puts the scripted plug-in's folder on the
-/// loader's search path, restarting the process once if it is not there.
+/// loader's search path.
 void PrepareEnvironment(char** argv) {
     setenv("KIRO_REALSENSE2_LIBRARY", KIRO_VIRTUAL_REALSENSE_LIBRARY, 1);
-    const std::string folder = KIRO_SCRIPTED_PLUGIN_DIR;
-    const char* current = std::getenv("LD_LIBRARY_PATH");
-    const std::string path = current != nullptr ? current : "";
-    if (path.find(folder) != std::string::npos) {
-        return;
-    }
-    const std::string updated = path.empty() ? folder : folder + ":" + path;
-    setenv("LD_LIBRARY_PATH", updated.c_str(), 1);
-    execv("/proc/self/exe", argv);
-    std::perror("kiroCApiBenchmarks: restarting with the plug-in on LD_LIBRARY_PATH failed");
-    std::exit(1);
+    kiro::bench::EnsureOnLibrarySearchPath(KIRO_SCRIPTED_PLUGIN_DIR, argv);
 }
 
 }  // namespace

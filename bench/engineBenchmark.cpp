@@ -9,6 +9,7 @@
 // folder on LD_LIBRARY_PATH and starts itself again when it is not there yet (the dynamic
 // loader reads the variable only at start).
 
+#include "bench/librarySearchPath.h"
 #include "common/platform.h"
 #include "common/plugin.h"
 #include "tests/support/fakes.h"
@@ -18,8 +19,6 @@
 #include "voveDizevuro/engine/engine.h"
 
 #include <benchmark/benchmark.h>
-
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -169,26 +168,10 @@ void BM_GetFrameIdle(benchmark::State& state) {
 }
 BENCHMARK(BM_GetFrameIdle)->ArgName("faces")->Arg(3);
 
-/// Puts the scripted plug-in's folder on the loader's search path, restarting the process once
-/// if it is not there: the dynamic loader reads LD_LIBRARY_PATH only when a process starts.
-void EnsurePluginOnSearchPath(char** argv) {
-    const std::string folder = KIRO_SCRIPTED_PLUGIN_DIR;
-    const char* current = std::getenv("LD_LIBRARY_PATH");
-    const std::string path = current != nullptr ? current : "";
-    if (path.find(folder) != std::string::npos) {
-        return;
-    }
-    const std::string updated = path.empty() ? folder : folder + ":" + path;
-    setenv("LD_LIBRARY_PATH", updated.c_str(), 1);
-    execv("/proc/self/exe", argv);
-    std::perror("kiroEngineBenchmarks: restarting with the plug-in on LD_LIBRARY_PATH failed");
-    std::exit(1);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    EnsurePluginOnSearchPath(argv);
+    kiro::bench::EnsureOnLibrarySearchPath(KIRO_SCRIPTED_PLUGIN_DIR, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
