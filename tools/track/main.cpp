@@ -33,6 +33,8 @@ namespace kiro::track {
 namespace {
 
 constexpr auto kStatusInterval = std::chrono::milliseconds(250);
+/// A camera that has sent nothing by then is taken as sending nothing.
+constexpr auto kFirstFrameLimit = std::chrono::seconds(10);
 
 /// An error the user can act on, with the exit code it ends the tool with.
 struct ToolError {
@@ -126,6 +128,9 @@ void RunCamera(head::Engine& engine, const TrackOptions& options, TrackRecorder&
     while ((options.frames == 0 || recorder.FrameCount() < options.frames) &&
            (options.duration == 0.0 || std::chrono::steady_clock::now() - start < limit)) {
         std::this_thread::sleep_for(kStatusInterval);
+        if (recorder.FrameCount() == 0 && std::chrono::steady_clock::now() - start > kFirstFrameLimit) {
+            break;  // reported as "no frames arrived"
+        }
         status.Show(recorder.Status());
     }
     engine.StopTracking();

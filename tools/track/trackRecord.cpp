@@ -69,12 +69,13 @@ LiveStatus TrackRecorder::Status() const {
         status.mainFace = last.faces.front().position;
     }
     status.detectorMs = static_cast<double>(last.detectorNs) / 1e6;
-    // Frames within the last second of frame time.
-    const auto first = std::find_if(frames_.begin(), frames_.end(),
-                                    [&](const FrameRecord& f) { return f.timeMs > last.timeMs - 1000.0; });
-    const double span = last.timeMs - first->timeMs;
+    // Frames within the last second of frame time, counted from the end.
+    const auto before = std::find_if(frames_.rbegin(), frames_.rend(),
+                                     [&](const FrameRecord& f) { return f.timeMs <= last.timeMs - 1000.0; });
+    const FrameRecord& first = *(before - 1);
+    const double span = last.timeMs - first.timeMs;
     if (span > 0.0) {
-        status.framesPerSecond = static_cast<double>(frames_.end() - first - 1) * 1000.0 / span;
+        status.framesPerSecond = static_cast<double>(before - frames_.rbegin() - 1) * 1000.0 / span;
     }
     return status;
 }
