@@ -58,7 +58,9 @@ if(CASE STREQUAL "scene")
     expect_exit(0)
     expect_match(out "Frames: [0-9]+ in ")
     expect_match(out "Detection rate: 100.0 %")
-    # Bound: the filter's lag at the path's turns stays well under 10 mm (see the README).
+    # Bound: the eye-marker detector measures the eyes to within 1 mm and the filter trails the
+    # path by up to about 5 mm right after its turns; 10 mm leaves room for the low frame rates
+    # of debug builds under the sanitizers or Wine, where the filter sees fewer frames.
     if(NOT out MATCHES "Main face vs scene: RMSE ([0-9.]+) mm")
         message(FATAL_ERROR "no ground-truth figures in the summary")
     endif()
