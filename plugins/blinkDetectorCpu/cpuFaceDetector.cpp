@@ -153,7 +153,6 @@ bool CpuFaceDetector::SearchNear(const GreyView& image, const Box& track) {
 }
 
 void CpuFaceDetector::SearchWhole(const GreyView& image) {
-    found_.clear();
     CascadeDetector::Search search;
     search.minSize = std::min(image.width, image.height) / kMinFaceDivisor;
     found_ = cascade_.Detect(image, search);
@@ -218,6 +217,29 @@ glm::dvec2 CpuFaceDetector::FocalLengths(const GreyView& image) const {
     return {static_cast<double>(image.width), static_cast<double>(image.width)};
 }
 
+float CpuFaceDetector::MedianDepthAround(const CameraFrame& frame, const GreyView& image, const glm::dvec2& eye) {
+    depthSamples_.clear();
+    for (int dy = -kDepthReach; dy <= kDepthReach; ++dy) {
+        for (int dx = -kDepthReach; dx <= kDepthReach; ++dx) {
+            const glm::dvec2 at = eye + glm::dvec2(dx * kDepthStep, dy * kDepthStep);
+            float depth = 0.0f;
+            try {
+                if (Inside(at, image) && frame.GetDepth(at, &depth) && std::isfinite(depth) && depth > 0.0f) {
+                    depthSamples_.push_back(depth);
+                }
+            } catch (const std::exception&) {
+                // A camera may report a failed lookup by throwing (a hole or no depth stream).
+            }
+        }
+    }
+    if (depthSamples_.empty()) {
+        return 0.0f;
+    }
+    const auto middle = depthSamples_.begin() + static_cast<std::ptrdiff_t>(depthSamples_.size() / 2);
+    std::nth_element(depthSamples_.begin(), middle, depthSamples_.end());
+    return *middle;
+}
+
 bool CpuFaceDetector::Describe(const CameraFrame& frame, const GreyView& image, const Box& face, Detection* detection) {
     // Eye centres, in image columns: first the one at the smaller column.
     glm::dvec2 eyes[2];
@@ -227,29 +249,7 @@ bool CpuFaceDetector::Describe(const CameraFrame& frame, const GreyView& image, 
         }
     }
 
-    float depths[2];
-    for (int side = 0; side < 2; ++side) {
-        depthSamples_.clear();
-        for (int dy = -kDepthReach; dy <= kDepthReach; ++dy) {
-            for (int dx = -kDepthReach; dx <= kDepthReach; ++dx) {
-                const glm::dvec2 at = eyes[side] + glm::dvec2(dx * kDepthStep, dy * kDepthStep);
-                float depth = 0.0f;
-                try {
-                    if (Inside(at, image) && frame.GetDepth(at, &depth) && std::isfinite(depth) && depth > 0.0f) {
-                        depthSamples_.push_back(depth);
-                    }
-                } catch (const std::exception&) {
-                    // A camera may report a failed lookup by throwing (a hole or no depth stream).
-                }
-            }
-        }
-        depths[side] = 0.0f;
-        if (!depthSamples_.empty()) {
-            const auto middle = depthSamples_.begin() + static_cast<std::ptrdiff_t>(depthSamples_.size() / 2);
-            std::nth_element(depthSamples_.begin(), middle, depthSamples_.end());
-            depths[side] = *middle;
-        }
-    }
+    float depths[2] = {MedianDepthAround(frame, image, eyes[0]), MedianDepthAround(frame, image, eyes[1])};
     if (depths[0] <= 0.0f || depths[1] <= 0.0f) {
         const glm::dvec2 focal = FocalLengths(image);
         const double spread = std::hypot((eyes[1].x - eyes[0].x) / focal.x, (eyes[1].y - eyes[0].y) / focal.y);

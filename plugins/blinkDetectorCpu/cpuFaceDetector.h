@@ -61,6 +61,8 @@ private:
     bool Describe(const CameraFrame& frame, const GreyView& image, const Box& face, Detection* detection);
     bool LocateEye(const GreyView& image, const Box& face, int side, glm::dvec2* eye);
     glm::dvec2 FocalLengths(const GreyView& image) const;
+    /// The median of the valid depth samples (m) on a grid around the eye; 0 when there are none.
+    float MedianDepthAround(const CameraFrame& frame, const GreyView& image, const glm::dvec2& eye);
 
     CascadeDetector cascade_;
     CascadeDetector eyeCascade_;

@@ -124,16 +124,19 @@ TrackSummary Summarise(const std::vector<FrameRecord>& frames, const std::functi
         return summary;
     }
     std::vector<double> errors;
+    double sumOfSquares = 0.0;
     for (const FrameRecord& frame : frames) {
         if (!frame.faces.empty()) {
             const glm::vec3 d = frame.faces.front().position - truthAt(frame.timeMs);
-            errors.push_back(std::sqrt(static_cast<double>(d.x * d.x + d.y * d.y + d.z * d.z)));
+            const auto square = static_cast<double>(d.x * d.x + d.y * d.y + d.z * d.z);
+            sumOfSquares += square;
+            errors.push_back(std::sqrt(square));
         }
     }
     if (errors.empty()) {
         return summary;
     }
-    summary.errorRmseMm = RmseWithLag(frames, truthAt, 0.0);
+    summary.errorRmseMm = std::sqrt(sumOfSquares / static_cast<double>(errors.size()));
     summary.errorP95Mm = PercentilesOf(std::move(errors)).p95;
     double bestLag = 0.0;
     double best = *summary.errorRmseMm;

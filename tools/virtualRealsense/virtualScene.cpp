@@ -1,6 +1,7 @@
 #include "tools/virtualRealsense/virtualScene.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 
@@ -53,6 +54,21 @@ Pose PoseAt(const FaceScript& face, double timeMs) {
     return {{mix(a.x, b.x), mix(a.y, b.y), mix(a.z, b.z)}, mix(a.interocularDistance, b.interocularDistance)};
 }
 
+/// The eye centres of a pose, camera space, mm: the one at the smaller x first.
+std::array<Point3, 2> EyeCentres(const Pose& pose) {
+    const Point3 m = pose.midpoint;
+    const float half = pose.interocularDistance / 2;
+    return {Point3{m.x - half, m.y, m.z}, Point3{m.x + half, m.y, m.z}};
+}
+
+/// Where the device draws a camera-space point, in pixels.
+std::array<float, 2> Project(const rs2_intrinsics& intrinsics, const Point3& point) {
+    const float p[3] = {point.x, point.y, point.z};
+    std::array<float, 2> pixel{};
+    ProjectPointToPixel(intrinsics, p, pixel.data());
+    return pixel;
+}
+
 /// An ellipse in pixels, axis-aligned.
 struct Ellipse {
     float cx;
@@ -85,9 +101,7 @@ void FillEllipse(const Ellipse& e, int width, int height, Paint paint) {
 /// An ellipse on the face plane around `centre` (camera space, mm), half-axes in mm, drawn with
 /// the projected centre and the focal lengths as scale.
 Ellipse FaceEllipse(const rs2_intrinsics& intrinsics, Point3 centre, float halfWidthMm, float halfHeightMm) {
-    const float point[3] = {centre.x, centre.y, centre.z};
-    float pixel[2];
-    ProjectPointToPixel(intrinsics, point, pixel);
+    const std::array<float, 2> pixel = Project(intrinsics, centre);
     return {pixel[0], pixel[1], intrinsics.fx * halfWidthMm / centre.z, intrinsics.fy * halfHeightMm / centre.z};
 }
 
@@ -124,14 +138,9 @@ std::uint8_t Sample(const FacePhoto& photo, float x, float y, std::uint8_t fallb
 
 /// Draws the photo inside the head ellipse, mapped so that its eyes land on the projected eyes.
 void DrawPhoto(const rs2_intrinsics& intrinsics, const Pose& pose, const FacePhoto& photo, std::uint8_t* pixels) {
-    const float d = pose.interocularDistance;
-    const Point3 m = pose.midpoint;
-    const float left[3] = {m.x - d / 2, m.y, m.z};
-    const float right[3] = {m.x + d / 2, m.y, m.z};
-    float a[2];
-    float b[2];
-    ProjectPointToPixel(intrinsics, left, a);
-    ProjectPointToPixel(intrinsics, right, b);
+    const std::array<Point3, 2> eyes = EyeCentres(pose);
+    const std::array<float, 2> a = Project(intrinsics, eyes[0]);
+    const std::array<float, 2> b = Project(intrinsics, eyes[1]);
     // The similarity that takes image pixels to photo pixels: image eye a -> eye1, b -> eye2.
     const float imageDx = b[0] - a[0];
     const float imageDy = b[1] - a[1];
@@ -176,7 +185,7 @@ void DrawFace(const rs2_intrinsics& intrinsics, const Pose& pose, kiroVirtualRea
     const auto fill = [&](const Ellipse& e, std::uint8_t level) {
         FillEllipse(e, w, h, [&](std::size_t i) { pixels[i] = level; });
     };
-    const Point3 eyes[2] = {{m.x - d / 2, m.y, m.z}, {m.x + d / 2, m.y, m.z}};
+    const std::array<Point3, 2> eyes = EyeCentres(pose);
 
     if (pattern == KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL) {
         fill(HeadEllipse(intrinsics, pose), kSkinLevel);
@@ -193,9 +202,7 @@ void DrawFace(const rs2_intrinsics& intrinsics, const Pose& pose, kiroVirtualRea
     // camera's projection will look for them.
     const float radius = std::max(kMinEyeRadiusPixels, intrinsics.fx * kEyeRadius * d / m.z);
     for (const Point3& eye : eyes) {
-        const float point[3] = {eye.x, eye.y, eye.z};
-        float pixel[2];
-        ProjectPointToPixel(intrinsics, point, pixel);
+        const std::array<float, 2> pixel = Project(intrinsics, eye);
         fill({pixel[0], pixel[1], radius, radius}, kEyeLevel);
     }
 }
@@ -263,10 +270,8 @@ bool IsVisibleAt(const FaceScript& face, double timeMs) {
 }
 
 kiroVirtualRealsenseEyes EyesAt(const FaceScript& face, double timeMs) {
-    const Pose pose = PoseAt(face, timeMs);
-    const Point3 m = pose.midpoint;
-    const float half = pose.interocularDistance / 2;
-    return {IsVisibleAt(face, timeMs) ? 1 : 0, {m.x - half, m.y, m.z}, {m.x + half, m.y, m.z}};
+    const std::array<Point3, 2> eyes = EyeCentres(PoseAt(face, timeMs));
+    return {IsVisibleAt(face, timeMs) ? 1 : 0, {eyes[0].x, eyes[0].y, eyes[0].z}, {eyes[1].x, eyes[1].y, eyes[1].z}};
 }
 
 void RenderInfrared(const Scene& scene, double timeMs, const rs2_intrinsics& intrinsics, float viewerOffsetMm,

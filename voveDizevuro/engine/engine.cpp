@@ -192,17 +192,14 @@ bool Engine::StopTracking() {
         }
     }
     tracker_.reset();
-    {
-        // A switch asked for while tracking and not yet installed by a frame still holds: a kept
-        // detector becomes the new one; a lazy engine holds none and builds the asked-for backend.
+    // A switch asked for while tracking and not yet installed by a frame still holds: a kept
+    // detector becomes the new one; a lazy engine holds none and builds the asked-for backend.
+    if (lazy) {
         const std::lock_guard<std::mutex> lock(detectorMutex_);
-        if (lazy) {
-            detector_.reset();
-            pendingDetector_.reset();
-        } else if (pendingDetector_) {
-            detector_ = std::move(pendingDetector_);
-            detector_->OnCameraIntrinsicsChange(intrinsics_);
-        }
+        detector_.reset();
+        pendingDetector_.reset();
+    } else {
+        InstallPendingDetector(intrinsics_);
     }
     spdlog::trace("[Engine] Tracking has been stopped");
     return true;
@@ -373,7 +370,7 @@ void Engine::ApplyPendingChanges() {
     pendingChanges_.exchange(0);
 }
 
-void Engine::InstallPendingDetector() {
+void Engine::InstallPendingDetector(const CameraIntrinsics& intrinsics) {
     std::shared_ptr<FaceDetector> replaced;
     {
         const std::lock_guard<std::mutex> lock(detectorMutex_);
@@ -382,7 +379,7 @@ void Engine::InstallPendingDetector() {
         }
         replaced = std::exchange(detector_, std::move(pendingDetector_));
     }
-    detector_->OnCameraIntrinsicsChange(tracker_->intrinsics());
+    detector_->OnCameraIntrinsicsChange(intrinsics);
 }
 
 void Engine::ProcessFrame(const CameraFrame& frame) {
@@ -391,7 +388,7 @@ void Engine::ProcessFrame(const CameraFrame& frame) {
         return;
     }
     // The new detector first, so that a face count asked for after the switch reaches it.
-    InstallPendingDetector();
+    InstallPendingDetector(tracker_->intrinsics());
     if (pendingChanges_.load() != 0) {
         ApplyPendingChanges();
     }

@@ -103,7 +103,8 @@ private:
     void ChangeTrackerConfiguration(Change change);
     void ProcessFrame(const CameraFrame& frame);
     void ApplyPendingChanges();
-    void InstallPendingDetector();
+    /// Makes a pending detector (a backend switch) the current one and gives it the intrinsics.
+    void InstallPendingDetector(const CameraIntrinsics& intrinsics);
     void AddVirtualFaces(const CameraFrame& frame, FaceDetector::Output& output);
 
     Platform* platform_;
