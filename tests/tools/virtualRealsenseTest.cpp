@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -228,7 +229,7 @@ Pixel Project(int width, int height, const float point[3]) {
 
 int AddStaticFace(float x, float y, float z, float interocular,
                   kiroVirtualRealsenseFacePattern pattern = KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL) {
-    const kiroVirtualRealsenseKeyframe key{0.0, x, y, z, interocular};
+    const kiroVirtualRealsenseKeyframe key{0.0, x, y, z, interocular, 0.0f, 0.0f, 0.0f};
     const kiroVirtualRealsenseFace face{pattern, 0.0, -1.0, &key, 1};
     return kiroVirtualRealsenseAddFace(&face);
 }
@@ -952,13 +953,16 @@ TEST_F(VirtualRealsenseFaultTest, DisconnectAfterNFramesIsUnrecoverable) {
 using VirtualRealsenseSceneTest = VirtualRealsenseTest;
 
 TEST_F(VirtualRealsenseSceneTest, InvalidFaceDescriptionsAreRefused) {
-    const kiroVirtualRealsenseKeyframe good[2] = {{0.0, 0.0f, 0.0f, 600.0f, 63.0f}, {100.0, 0.0f, 0.0f, 700.0f, 63.0f}};
-    const kiroVirtualRealsenseKeyframe unordered[2] = {{100.0, 0.0f, 0.0f, 600.0f, 63.0f},
-                                                       {100.0, 0.0f, 0.0f, 700.0f, 63.0f}};
-    const kiroVirtualRealsenseKeyframe behind[1] = {{0.0, 0.0f, 0.0f, 0.0f, 63.0f}};
-    const kiroVirtualRealsenseKeyframe noEyes[1] = {{0.0, 0.0f, 0.0f, 600.0f, 0.0f}};
+    const kiroVirtualRealsenseKeyframe good[2] = {{0.0, 0.0f, 0.0f, 600.0f, 63.0f, 0.0f, 0.0f, 0.0f},
+                                                  {100.0, 0.0f, 0.0f, 700.0f, 63.0f, 0.0f, 0.0f, 0.0f}};
+    const kiroVirtualRealsenseKeyframe unordered[2] = {{100.0, 0.0f, 0.0f, 600.0f, 63.0f, 0.0f, 0.0f, 0.0f},
+                                                       {100.0, 0.0f, 0.0f, 700.0f, 63.0f, 0.0f, 0.0f, 0.0f}};
+    const kiroVirtualRealsenseKeyframe behind[1] = {{0.0, 0.0f, 0.0f, 0.0f, 63.0f, 0.0f, 0.0f, 0.0f}};
+    const kiroVirtualRealsenseKeyframe noEyes[1] = {{0.0, 0.0f, 0.0f, 600.0f, 0.0f, 0.0f, 0.0f, 0.0f}};
     const kiroVirtualRealsenseKeyframe notANumber[1] = {
-        {0.0, std::numeric_limits<float>::quiet_NaN(), 0.0f, 600.0f, 63.0f}};
+        {0.0, std::numeric_limits<float>::quiet_NaN(), 0.0f, 600.0f, 63.0f, 0.0f, 0.0f, 0.0f}};
+    const kiroVirtualRealsenseKeyframe poseNotANumber[1] = {
+        {0.0, 0.0f, 0.0f, 600.0f, 63.0f, 0.0f, std::numeric_limits<float>::infinity(), 0.0f}};
     const auto pattern = KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL;
     const std::vector<kiroVirtualRealsenseFace> invalid = {
         {pattern, 0.0, -1.0, nullptr, 1},
@@ -967,6 +971,7 @@ TEST_F(VirtualRealsenseSceneTest, InvalidFaceDescriptionsAreRefused) {
         {pattern, 0.0, -1.0, behind, 1},
         {pattern, 0.0, -1.0, noEyes, 1},
         {pattern, 0.0, -1.0, notANumber, 1},
+        {pattern, 0.0, -1.0, poseNotANumber, 1},
         {7, 0.0, -1.0, good, 2},
     };
     for (const auto& face : invalid) {
@@ -984,8 +989,8 @@ TEST_F(VirtualRealsenseSceneTest, InvalidFaceDescriptionsAreRefused) {
 }
 
 TEST_F(VirtualRealsenseSceneTest, EyesFollowTheScriptedPathWithinTheirTimeWindow) {
-    const kiroVirtualRealsenseKeyframe keys[2] = {{0.0, 0.0f, 0.0f, 600.0f, 60.0f},
-                                                  {1000.0, 100.0f, -50.0f, 800.0f, 70.0f}};
+    const kiroVirtualRealsenseKeyframe keys[2] = {{0.0, 0.0f, 0.0f, 600.0f, 60.0f, 0.0f, 0.0f, 0.0f},
+                                                  {1000.0, 100.0f, -50.0f, 800.0f, 70.0f, 0.0f, 0.0f, 0.0f}};
     const kiroVirtualRealsenseFace face{KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL, 100.0, 900.0, keys, 2};
     ASSERT_EQ(kiroVirtualRealsenseAddFace(&face), 0);
 
@@ -1088,8 +1093,8 @@ TEST_F(VirtualRealsenseSceneTest, DepthLookupsOutsideTheImageOrOnInfraredFail) {
 }
 
 TEST_F(VirtualRealsenseSceneTest, MovingFaceIsDrawnWhereItsPathIsAtEachFrame) {
-    const kiroVirtualRealsenseKeyframe keys[2] = {{0.0, -100.0f, 20.0f, 700.0f, 63.0f},
-                                                  {100.0, 100.0f, -20.0f, 500.0f, 63.0f}};
+    const kiroVirtualRealsenseKeyframe keys[2] = {{0.0, -100.0f, 20.0f, 700.0f, 63.0f, 0.0f, 0.0f, 0.0f},
+                                                  {100.0, 100.0f, -20.0f, 500.0f, 63.0f, 0.0f, 0.0f, 0.0f}};
     const kiroVirtualRealsenseFace face{KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL, 0.0, -1.0, keys, 2};
     ASSERT_EQ(kiroVirtualRealsenseAddFace(&face), 0);
     const Streaming s = Start(CameraRequests(848, 480, 30));
@@ -1111,7 +1116,7 @@ TEST_F(VirtualRealsenseSceneTest, MovingFaceIsDrawnWhereItsPathIsAtEachFrame) {
 }
 
 TEST_F(VirtualRealsenseSceneTest, FaceIsInTheImageOnlyWithinItsTimeWindow) {
-    const kiroVirtualRealsenseKeyframe key{0.0, 0.0f, 0.0f, 600.0f, 63.0f};
+    const kiroVirtualRealsenseKeyframe key{0.0, 0.0f, 0.0f, 600.0f, 63.0f, 0.0f, 0.0f, 0.0f};
     const kiroVirtualRealsenseFace face{KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL, 100.0, 200.0, &key, 1};
     ASSERT_EQ(kiroVirtualRealsenseAddFace(&face), 0);
     const Streaming s = Start(CameraRequests(848, 480, 30));
@@ -1142,8 +1147,13 @@ TEST_F(VirtualRealsenseSceneTest, NearerFaceCoversAFartherOne) {
                                                         error)),
                         0.6f);
     }
-    // The far face's eyes are hidden behind the near head.
+    // The far face's eyes are hidden behind the near head, and its view says so.
     EXPECT_EQ(CountEyePixels(f.infrared.get()), nearEyePixels);
+    kiroVirtualRealsenseFaceView view{};
+    ASSERT_EQ(kiroVirtualRealsenseGetFaceView(1, 0.0, 848, 480, &view), 0);
+    EXPECT_EQ(view.occluded, 1);
+    ASSERT_EQ(kiroVirtualRealsenseGetFaceView(0, 0.0, 848, 480, &view), 0);
+    EXPECT_EQ(view.occluded, 0);
 }
 
 TEST_F(VirtualRealsenseSceneTest, EyesOnlyPatternLeavesTheRestOfTheFaceOut) {
@@ -1248,8 +1258,8 @@ TEST_F(VirtualRealsenseSceneTest, SameSceneGivesIdenticalImages) {
     const auto capture = [] {
         kiroVirtualRealsenseReset();
         kiroVirtualRealsenseSetRealTime(0);
-        const kiroVirtualRealsenseKeyframe keys[2] = {{0.0, -50.0f, 0.0f, 650.0f, 63.0f},
-                                                      {50.0, 50.0f, 10.0f, 600.0f, 64.0f}};
+        const kiroVirtualRealsenseKeyframe keys[2] = {{0.0, -50.0f, 0.0f, 650.0f, 63.0f, 0.0f, 0.0f, 0.0f},
+                                                      {50.0, 50.0f, 10.0f, 600.0f, 64.0f, 0.0f, 0.0f, 0.0f}};
         const kiroVirtualRealsenseFace face{KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL, 0.0, -1.0, keys, 2};
         kiroVirtualRealsenseAddFace(&face);
         const Streaming s = Start(CameraRequests(640, 480, 60));
@@ -1264,6 +1274,524 @@ TEST_F(VirtualRealsenseSceneTest, SameSceneGivesIdenticalImages) {
     const std::vector<std::uint8_t> first = capture();
     const std::vector<std::uint8_t> second = capture();
     EXPECT_TRUE(first == second);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Head pose, glasses, occluders, appearance and the face view
+
+constexpr float kDegree = 3.14159265f / 180.0f;
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
+constexpr int kWidth = 848;
+constexpr int kHeight = 480;
+
+/// A still face with eyes 63 mm apart and a head pose in radians.
+int AddTurnedFace(float x, float y, float z, float yaw, float pitch, float roll) {
+    const kiroVirtualRealsenseKeyframe key{0.0, x, y, z, 63.0f, yaw, pitch, roll};
+    const kiroVirtualRealsenseFace face{KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL, 0.0, -1.0, &key, 1};
+    return kiroVirtualRealsenseAddFace(&face);
+}
+
+using Vec3 = std::array<float, 3>;
+
+/// The point (u, v, w) of a face's own axes (mm from the eye midpoint m), turned by the
+/// documented R = Ry(yaw) Rx(pitch) Rz(roll).
+Vec3 OnFace(const Vec3& m, float yaw, float pitch, float roll, float u, float v, float w = 0.0f) {
+    using Matrix = std::array<Vec3, 3>;
+    const auto turn = [](const Matrix& r, const Vec3& p) {
+        Vec3 q{};
+        for (std::size_t i = 0; i < 3; ++i) {
+            q[i] = r[i][0] * p[0] + r[i][1] * p[1] + r[i][2] * p[2];
+        }
+        return q;
+    };
+    const float cy = std::cos(yaw), sy = std::sin(yaw), cp = std::cos(pitch), sp = std::sin(pitch);
+    const float cr = std::cos(roll), sr = std::sin(roll);
+    const Matrix rz{{{cr, -sr, 0.0f}, {sr, cr, 0.0f}, {0.0f, 0.0f, 1.0f}}};
+    const Matrix rx{{{1.0f, 0.0f, 0.0f}, {0.0f, cp, -sp}, {0.0f, sp, cp}}};
+    const Matrix ry{{{cy, 0.0f, sy}, {0.0f, 1.0f, 0.0f}, {-sy, 0.0f, cy}}};
+    const Vec3 p = turn(ry, turn(rx, turn(rz, {u, v, w})));
+    return {m[0] + p[0], m[1] + p[1], m[2] + p[2]};
+}
+
+Pixel ProjectAt(const Vec3& point) { return Project(kWidth, kHeight, point.data()); }
+
+std::size_t IndexOf(const Pixel& p) {
+    return static_cast<std::size_t>(std::lround(p.y)) * kWidth + static_cast<std::size_t>(std::lround(p.x));
+}
+
+/// The images of one 848x480 frame set, copied.
+struct Shot {
+    std::vector<std::uint8_t> left;
+    std::vector<std::uint8_t> right;
+    std::vector<std::uint16_t> depth;
+};
+
+Shot Take(rs2_pipeline* pipeline) {
+    const Frames f = NextFrames(pipeline);
+    const auto data = [](const rs2_frame* frame) { return OK(rs2_get_frame_data(frame, error)); };
+    const auto* left = static_cast<const std::uint8_t*>(data(f.infrared.get()));
+    const auto* right = static_cast<const std::uint8_t*>(data(f.infrared2.get()));
+    const auto* depth = static_cast<const std::uint16_t*>(data(f.depth.get()));
+    return {{left, left + kWidth * kHeight}, {right, right + kWidth * kHeight}, {depth, depth + kWidth * kHeight}};
+}
+
+Streaming StartBothImagers() {
+    return Start({AnyDepth(), Infrared(kWidth, kHeight, 90, 1), Infrared(kWidth, kHeight, 90, 2)});
+}
+
+/// The first frame sets of a new pipeline.
+std::vector<Shot> Shoot(int count) {
+    const Streaming s = StartBothImagers();
+    std::vector<Shot> shots;
+    for (int n = 0; n < count; ++n) {
+        shots.push_back(Take(s.pipeline.get()));
+    }
+    return shots;
+}
+
+/// The eye-marker test detector's rule: every 8-connected blob of pixels of 255, its centroid
+/// the mean of its pixel centres.
+std::vector<Blob> MarkerBlobs(const std::vector<std::uint8_t>& image) {
+    std::vector<bool> seen(image.size());
+    std::vector<Blob> blobs;
+    for (std::size_t start = 0; start < image.size(); ++start) {
+        if (image[start] != 255 || seen[start]) {
+            continue;
+        }
+        Blob blob;
+        std::vector<std::size_t> stack{start};
+        seen[start] = true;
+        while (!stack.empty()) {
+            const std::size_t i = stack.back();
+            stack.pop_back();
+            const int x = static_cast<int>(i % kWidth);
+            const int y = static_cast<int>(i / kWidth);
+            blob.x += x;
+            blob.y += y;
+            ++blob.count;
+            for (int ny = std::max(0, y - 1); ny <= std::min(kHeight - 1, y + 1); ++ny) {
+                for (int nx = std::max(0, x - 1); nx <= std::min(kWidth - 1, x + 1); ++nx) {
+                    const std::size_t n = static_cast<std::size_t>(ny) * kWidth + static_cast<std::size_t>(nx);
+                    if (image[n] == 255 && !seen[n]) {
+                        seen[n] = true;
+                        stack.push_back(n);
+                    }
+                }
+            }
+        }
+        blob.x /= blob.count;
+        blob.y /= blob.count;
+        blobs.push_back(blob);
+    }
+    return blobs;
+}
+
+Blob NearestBlob(const std::vector<Blob>& blobs, const Pixel& p) {
+    return *std::min_element(blobs.begin(), blobs.end(), [&](const Blob& a, const Blob& b) {
+        return std::hypot(a.x - p.x, a.y - p.y) < std::hypot(b.x - p.x, b.y - p.y);
+    });
+}
+
+std::vector<std::size_t> MarkerPixels(const std::vector<std::uint8_t>& image) {
+    std::vector<std::size_t> found;
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        if (image[i] == 255) {
+            found.push_back(i);
+        }
+    }
+    return found;
+}
+
+kiroVirtualRealsenseFaceView ViewOf(int face, double timeMs) {
+    kiroVirtualRealsenseFaceView view{};
+    EXPECT_EQ(kiroVirtualRealsenseGetFaceView(face, timeMs, kWidth, kHeight, &view), 0);
+    return view;
+}
+
+/// A 240x200 photo, grey 90 above its tilted eye line and 150 below, with discs of 255 on its
+/// eyes, the one on eye1 larger: a mirrored or upside-down photo shows.
+struct MarkedPhoto {
+    static constexpr int kPhotoWidth = 240;
+    static constexpr int kPhotoHeight = 200;
+    float eye1[2] = {70.0f, 80.0f};
+    float eye2[2] = {150.0f, 100.0f};
+    std::vector<std::uint8_t> pixels = std::vector<std::uint8_t>(kPhotoWidth * kPhotoHeight);
+
+    MarkedPhoto() {
+        for (int y = 0; y < kPhotoHeight; ++y) {
+            for (int x = 0; x < kPhotoWidth; ++x) {
+                const float fx = static_cast<float>(x);
+                const float fy = static_cast<float>(y);
+                const float below = (eye2[0] - eye1[0]) * (fy - eye1[1]) - (eye2[1] - eye1[1]) * (fx - eye1[0]);
+                const bool marker = std::hypot(fx - eye1[0], fy - eye1[1]) <= 16.0f ||
+                                    std::hypot(fx - eye2[0], fy - eye2[1]) <= 10.0f;
+                pixels[static_cast<std::size_t>(y * kPhotoWidth + x)] = marker ? 255 : below > 0.0f ? 150 : 90;
+            }
+        }
+    }
+
+    int ShowOn(int face) const {
+        return kiroVirtualRealsenseSetFacePhoto(face, pixels.data(), kPhotoWidth, kPhotoHeight, eye1, eye2);
+    }
+};
+
+using VirtualRealsensePoseTest = VirtualRealsenseTest;
+
+TEST_F(VirtualRealsensePoseTest, EyesTurnAboutTheirMidpointByTheDocumentedRotation) {
+    // The pose goes linearly from 0 to (0.8, -0.4, 0.6) in the first 100 ms, then stays.
+    const kiroVirtualRealsenseKeyframe keys[2] = {{0.0, 10.0f, -20.0f, 700.0f, 60.0f, 0.0f, 0.0f, 0.0f},
+                                                  {100.0, 10.0f, -20.0f, 700.0f, 60.0f, 0.8f, -0.4f, 0.6f}};
+    const kiroVirtualRealsenseFace face{KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL, 0.0, -1.0, keys, 2};
+    ASSERT_EQ(kiroVirtualRealsenseAddFace(&face), 0);
+    for (const double t : {0.0, 25.0, 50.0, 100.0, 300.0}) {
+        SCOPED_TRACE(t);
+        const auto f = static_cast<float>(std::min(t, 100.0) / 100.0);
+        kiroVirtualRealsenseEyes eyes{};
+        ASSERT_EQ(kiroVirtualRealsenseGetEyes(0, t, &eyes), 0);
+        const Vec3 left = OnFace({10.0f, -20.0f, 700.0f}, 0.8f * f, -0.4f * f, 0.6f * f, -30.0f, 0.0f);
+        const Vec3 right = OnFace({10.0f, -20.0f, 700.0f}, 0.8f * f, -0.4f * f, 0.6f * f, 30.0f, 0.0f);
+        for (std::size_t k = 0; k < 3; ++k) {
+            EXPECT_NEAR(eyes.left[k], left[k], 1e-3f);
+            EXPECT_NEAR(eyes.right[k], right[k], 1e-3f);
+        }
+    }
+    // A positive yaw brings the eye at the larger x towards the camera.
+    ASSERT_EQ(AddTurnedFace(0.0f, 0.0f, 700.0f, 20.0f * kDegree, 0.0f, 0.0f), 1);
+    kiroVirtualRealsenseEyes eyes{};
+    kiroVirtualRealsenseGetEyes(1, 0.0, &eyes);
+    EXPECT_GT(eyes.right[0], eyes.left[0]);
+    EXPECT_LT(eyes.right[2], eyes.left[2]);
+}
+
+TEST_F(VirtualRealsensePoseTest, TurnedFacesShowTheirEyeMarkersOnTheTrueEyeCentres) {
+    struct Pose {
+        float x, y, z, yaw, pitch, roll;  // mm, degrees
+    };
+    const Pose poses[] = {
+        {0, 0, 400, 0, 0, 0},       {40, -20, 600, 45, 0, 0},   {-60, 30, 900, -45, 0, 0},
+        {0, 0, 500, 0, 25, 0},      {30, 40, 1200, 0, -25, 0},  {-20, 0, 700, 0, 0, 25},
+        {50, -30, 1600, 0, 0, -25}, {0, 0, 400, 30, -20, 15},   {-100, 50, 1000, -35, 15, -20},
+        {80, 0, 1600, 45, 25, 25},  {0, 0, 450, -45, -25, -25},
+        // Near the corners, where the lens distortion moves the image by pixels.
+        {-420, -200, 500, 20, 0, 0}, {380, 180, 450, -20, 10, 0},
+    };
+    const MarkedPhoto photo;
+    for (const bool withPhoto : {false, true}) {
+        for (const Pose& p : poses) {
+            SCOPED_TRACE(::testing::Message() << (withPhoto ? "photo" : "drawn") << " face at z " << p.z << ", yaw "
+                                              << p.yaw << ", pitch " << p.pitch << ", roll " << p.roll);
+            kiroVirtualRealsenseClearScene();
+            const float yaw = p.yaw * kDegree;
+            const float pitch = p.pitch * kDegree;
+            const float roll = p.roll * kDegree;
+            ASSERT_EQ(AddTurnedFace(p.x, p.y, p.z, yaw, pitch, roll), 0);
+            if (withPhoto) {
+                ASSERT_EQ(photo.ShowOn(0), 0);
+            }
+            const Shot shot = Shoot(1).front();
+            kiroVirtualRealsenseEyes eyes{};
+            kiroVirtualRealsenseGetEyes(0, 0.0, &eyes);
+            const Pixel truth[2] = {Project(kWidth, kHeight, eyes.left), Project(kWidth, kHeight, eyes.right)};
+            const kiroVirtualRealsenseFaceView view = ViewOf(0, 0.0);
+            EXPECT_EQ(view.inView, 1);
+            EXPECT_EQ(view.occluded, 0);
+            EXPECT_EQ(view.leftPixel[0], truth[0].x);
+            EXPECT_EQ(view.rightPixel[1], truth[1].y);
+
+            const std::vector<Blob> blobs = MarkerBlobs(shot.left);
+            ASSERT_EQ(blobs.size(), 2u);
+            for (const Pixel& eye : truth) {
+                const Blob blob = NearestBlob(blobs, eye);
+                EXPECT_LT(std::hypot(blob.x - eye.x, blob.y - eye.y), 0.5) << blob.x << ", " << blob.y;
+            }
+            if (withPhoto) {
+                // eye1's larger disc on the eye at -d/2, the photo's rows running down the face.
+                EXPECT_GT(NearestBlob(blobs, truth[0]).count, NearestBlob(blobs, truth[1]).count);
+                const Vec3 m{p.x, p.y, p.z};
+                EXPECT_EQ(shot.left[IndexOf(ProjectAt(OnFace(m, yaw, pitch, roll, 0.0f, -30.0f)))], 90);
+                EXPECT_EQ(shot.left[IndexOf(ProjectAt(OnFace(m, yaw, pitch, roll, 0.0f, 30.0f)))], 150);
+            }
+        }
+    }
+}
+
+TEST_F(VirtualRealsensePoseTest, DepthHoldsTheTurnedFacePlane) {
+    const float none[5] = {};
+    ASSERT_EQ(kiroVirtualRealsenseSetDistortion(RS2_DISTORTION_NONE, none), 0);
+    const float yaw = 35.0f * kDegree;
+    const float pitch = -10.0f * kDegree;
+    const Vec3 m{20.0f, -10.0f, 700.0f};
+    ASSERT_EQ(AddTurnedFace(m[0], m[1], m[2], yaw, pitch, 0.0f), 0);
+    rs2_intrinsics in{};
+    ASSERT_EQ(kiroVirtualRealsenseGetIntrinsics(kWidth, kHeight, &in), 0);
+    const Shot shot = Shoot(1).front();
+
+    // Pixels within about 30 mm of the eye midpoint, all on the head: each ray's depth where it
+    // meets the plane through m with normal R z.
+    const Vec3 normal = OnFace({0.0f, 0.0f, 0.0f}, yaw, pitch, 0.0f, 0.0f, 0.0f, 1.0f);
+    const Pixel centre = ProjectAt(m);
+    for (int dv = -16; dv <= 16; dv += 4) {
+        for (int du = -16; du <= 16; du += 4) {
+            const int u = static_cast<int>(centre.x) + du;
+            const int v = static_cast<int>(centre.y) + dv;
+            const Vec3 ray{(static_cast<float>(u) - in.ppx) / in.fx, (static_cast<float>(v) - in.ppy) / in.fy, 1.0f};
+            const float depth = (normal[0] * m[0] + normal[1] * m[1] + normal[2] * m[2]) /
+                                (normal[0] * ray[0] + normal[1] * ray[1] + normal[2] * ray[2]);
+            EXPECT_NEAR(shot.depth[static_cast<std::size_t>(v * kWidth + u)], depth, 0.51f) << u << ", " << v;
+        }
+    }
+    EXPECT_EQ(shot.depth[0], 3000);
+}
+
+using VirtualRealsenseViewTest = VirtualRealsenseTest;
+
+TEST_F(VirtualRealsenseViewTest, InViewOnlyWithBothEyesInTheImageAndTheFrontTowardsTheCamera) {
+    struct Case {
+        float x, y, yaw, pitch;  // mm, degrees; z 600 mm
+        bool inView;
+    };
+    const Case cases[] = {
+        {0, 0, 0, 0, true},     {0, 0, 70, 0, true},     {0, 0, 0, -60, true},   {600, 0, 0, 0, false},
+        {0, -400, 0, 0, false}, {0, 0, 100, 0, false},   {0, 0, -100, 0, false}, {0, 0, 0, 95, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.x << ", " << c.y << ", yaw " << c.yaw << ", pitch " << c.pitch);
+        kiroVirtualRealsenseClearScene();
+        ASSERT_EQ(AddTurnedFace(c.x, c.y, 600.0f, c.yaw * kDegree, c.pitch * kDegree, 0.0f), 0);
+        const kiroVirtualRealsenseFaceView view = ViewOf(0, 0.0);
+        EXPECT_EQ(view.present, 1);
+        EXPECT_EQ(view.inView, c.inView ? 1 : 0);
+        EXPECT_EQ(view.occluded, 0);
+        // A face seen from behind or with an eye out of the image shows fewer than two markers.
+        EXPECT_EQ(MarkerBlobs(Shoot(1).front().left).size() == 2, c.inView);
+    }
+    // Out of its time window a face is neither present nor in view.
+    const kiroVirtualRealsenseKeyframe key{0.0, 0.0f, 0.0f, 600.0f, 63.0f, 0.0f, 0.0f, 0.0f};
+    const kiroVirtualRealsenseFace later{KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL, 100.0, -1.0, &key, 1};
+    ASSERT_EQ(kiroVirtualRealsenseAddFace(&later), 1);
+    const kiroVirtualRealsenseFaceView view = ViewOf(1, 0.0);
+    EXPECT_EQ(view.present + view.inView + view.occluded, 0);
+
+    kiroVirtualRealsenseFaceView unused{};
+    EXPECT_EQ(kiroVirtualRealsenseGetFaceView(2, 0.0, kWidth, kHeight, &unused), -1);
+    EXPECT_EQ(kiroVirtualRealsenseGetFaceView(0, 0.0, 800, 600, &unused), -1);
+    EXPECT_EQ(kiroVirtualRealsenseGetFaceView(0, 0.0, kWidth, kHeight, nullptr), -1);
+}
+
+using VirtualRealsenseOccluderTest = VirtualRealsenseTest;
+
+TEST_F(VirtualRealsenseOccluderTest, TheViewIsOccludedExactlyWhenAnOccluderCoversAnEyeInTheImage) {
+    ASSERT_EQ(AddStaticFace(0.0f, 0.0f, 700.0f, 64.0f), 0);
+    // A hand sweeps across in front of the face over the first 11 frames at 90 fps.
+    const kiroVirtualRealsenseOccluderKeyframe path[2] = {{0.0, -200.0f, 0.0f, 450.0f}, {120.0, 200.0f, 0.0f, 450.0f}};
+    const kiroVirtualRealsenseOccluder hand{80.0f, 100.0f, 200, 0.0, -1.0, path, 2};
+    ASSERT_EQ(kiroVirtualRealsenseAddOccluder(&hand), 0);
+    kiroVirtualRealsenseEyes eyes{};
+    kiroVirtualRealsenseGetEyes(0, 0.0, &eyes);
+    const Pixel eyePixels[2] = {Project(kWidth, kHeight, eyes.left), Project(kWidth, kHeight, eyes.right)};
+    int occludedFrames = 0;
+    {
+        const Streaming s = StartBothImagers();
+        for (int n = 0; n <= 10; ++n) {
+            SCOPED_TRACE(n);
+            const double t = n * 1000.0 / 90;
+            const Shot shot = Take(s.pipeline.get());
+            const bool covered = shot.left[IndexOf(eyePixels[0])] != 255 || shot.left[IndexOf(eyePixels[1])] != 255;
+            EXPECT_EQ(ViewOf(0, t).occluded == 1, covered);
+            occludedFrames += covered ? 1 : 0;
+            // The hand itself, at its level and depth.
+            const Pixel centre = ProjectAt({-200.0f + 400.0f * static_cast<float>(t / 120.0), 0.0f, 450.0f});
+            EXPECT_EQ(shot.left[IndexOf(centre)], 200);
+            EXPECT_EQ(shot.depth[IndexOf(centre)], 450);
+        }
+    }
+    EXPECT_GT(occludedFrames, 0);
+    EXPECT_LT(occludedFrames, 11);
+
+    // An occluder appears and disappears like a face; the scene's clearing removes it.
+    kiroVirtualRealsenseClearScene();
+    ASSERT_EQ(AddStaticFace(0.0f, 0.0f, 700.0f, 64.0f), 0);
+    const kiroVirtualRealsenseOccluderKeyframe still{0.0, 0.0f, 0.0f, 450.0f};
+    const kiroVirtualRealsenseOccluder briefly{80.0f, 100.0f, 200, 10.0, 50.0, &still, 1};
+    ASSERT_EQ(kiroVirtualRealsenseAddOccluder(&briefly), 0);
+    EXPECT_EQ(ViewOf(0, 0.0).occluded, 0);
+    EXPECT_EQ(ViewOf(0, 10.0).occluded, 1);
+    EXPECT_EQ(ViewOf(0, 50.0).occluded, 0);
+    kiroVirtualRealsenseClearScene();
+    ASSERT_EQ(AddStaticFace(0.0f, 0.0f, 700.0f, 64.0f), 0);
+    EXPECT_EQ(ViewOf(0, 10.0).occluded, 0);
+}
+
+using VirtualRealsenseGlassesTest = VirtualRealsenseTest;
+
+TEST_F(VirtualRealsenseGlassesTest, GlassesDrawDarkRimsABridgeAndAReflectionTurnedWithTheFace) {
+    EXPECT_EQ(kiroVirtualRealsenseSetFaceGlasses(0, 1), -1);
+    const float yaw = 30.0f * kDegree;
+    const Vec3 m{0.0f, 0.0f, 600.0f};
+    ASSERT_EQ(AddTurnedFace(m[0], m[1], m[2], yaw, 0.0f, 0.0f), 0);
+    const MarkedPhoto photo;
+    for (const bool withPhoto : {false, true}) {
+        SCOPED_TRACE(withPhoto ? "photo face" : "drawn face");
+        if (withPhoto) {
+            ASSERT_EQ(photo.ShowOn(0), 0);
+        }
+        ASSERT_EQ(kiroVirtualRealsenseSetFaceGlasses(0, 0), 0);
+        const Shot bare = Shoot(1).front();
+        ASSERT_EQ(kiroVirtualRealsenseSetFaceGlasses(0, 1), 0);
+        const Shot glasses = Shoot(1).front();
+        // Plane coordinates in interocular distances from the eye midpoint.
+        const auto at = [&](float u, float v) {
+            return glasses.left[IndexOf(ProjectAt(OnFace(m, yaw, 0.0f, 0.0f, u * 63.0f, v * 63.0f)))];
+        };
+        EXPECT_EQ(at(-0.5f, -0.42f), 25) << "rim above the eye at -d/2";
+        EXPECT_EQ(at(0.5f, 0.42f), 25) << "rim below the eye at +d/2";
+        EXPECT_EQ(at(0.0f, -0.1f), 25) << "bridge";
+        EXPECT_EQ(at(0.68f, -0.18f), 240) << "reflection";
+        EXPECT_EQ(MarkerPixels(glasses.left), MarkerPixels(bare.left));
+    }
+}
+
+using VirtualRealsenseAppearanceTest = VirtualRealsenseTest;
+
+TEST_F(VirtualRealsenseAppearanceTest, GainScalesLevelsAndNothingMakesOrChanges255) {
+    ASSERT_EQ(AddStaticFace(0.0f, 0.0f, 600.0f, 64.0f), 0);
+    const Shot plain = Shoot(1).front();
+    const kiroVirtualRealsenseAppearance appearances[] = {
+        {1.5f, 0.0f, 0.0f, 1u}, {0.5f, 0.0f, 0.0f, 1u}, {3.0f, 0.0f, 0.0f, 1u}, {1.0f, 40.0f, 100.0f, 2u}};
+    for (const auto& appearance : appearances) {
+        SCOPED_TRACE(::testing::Message() << "gain " << appearance.gain << ", noise " << appearance.noise);
+        ASSERT_EQ(kiroVirtualRealsenseSetAppearance(&appearance), 0);
+        const Shot shot = Shoot(1).front();
+        for (const auto* image : {&shot.left, &shot.right}) {
+            EXPECT_EQ(MarkerPixels(*image), MarkerPixels(image == &shot.left ? plain.left : plain.right));
+        }
+        if (appearance.noise == 0.0f) {
+            int wrong = 0;
+            for (std::size_t i = 0; i < plain.left.size(); ++i) {
+                const long expected =
+                    plain.left[i] == 255 ? 255 : std::lround(std::min(254.0f, plain.left[i] * appearance.gain));
+                wrong += shot.left[i] == expected ? 0 : 1;
+            }
+            EXPECT_EQ(wrong, 0);
+        }
+    }
+}
+
+TEST_F(VirtualRealsenseAppearanceTest, NoiseIsTheSameForTheSameSeedAndFrameOnly) {
+    const auto run = [](unsigned int seed) {
+        kiroVirtualRealsenseReset();
+        kiroVirtualRealsenseSetRealTime(0);
+        const kiroVirtualRealsenseAppearance appearance{1.0f, 5.0f, 0.0f, seed};
+        EXPECT_EQ(kiroVirtualRealsenseSetAppearance(&appearance), 0);
+        return Shoot(3);
+    };
+    const std::vector<Shot> first = run(11);
+    const std::vector<Shot> again = run(11);
+    const std::vector<Shot> otherSeed = run(12);
+    for (std::size_t n = 0; n < first.size(); ++n) {
+        EXPECT_TRUE(first[n].left == again[n].left && first[n].right == again[n].right) << n;
+    }
+    EXPECT_NE(first[0].left, first[1].left);
+    EXPECT_NE(first[0].left, first[0].right);
+    EXPECT_NE(first[0].left, otherSeed[0].left);
+    // Over the background of 40: mean 40 and the standard deviation asked for.
+    double sum = 0.0;
+    double squares = 0.0;
+    for (const std::uint8_t level : first[1].left) {
+        sum += level;
+        squares += (level - 40.0) * (level - 40.0);
+    }
+    const double count = static_cast<double>(first[1].left.size());
+    EXPECT_NEAR(sum / count, 40.0, 0.1);
+    EXPECT_NEAR(std::sqrt(squares / count), 5.0, 0.2);
+}
+
+TEST_F(VirtualRealsenseAppearanceTest, SpeckleIsAFixedDotPatternWhileTheEmitterIsOn) {
+    const kiroVirtualRealsenseAppearance appearance{1.0f, 0.0f, 30.0f, 5u};
+    ASSERT_EQ(kiroVirtualRealsenseSetAppearance(&appearance), 0);
+    const Streaming s = StartBothImagers();
+    const Handle<rs2_sensor> sensor = DepthSensor(s.profile.get());
+    const auto dotShare = [](const std::vector<std::uint8_t>& image) {
+        EXPECT_EQ(std::count(image.begin(), image.end(), 40) + std::count(image.begin(), image.end(), 70),
+                  static_cast<long>(image.size()));
+        return static_cast<double>(std::count(image.begin(), image.end(), 70)) / static_cast<double>(image.size());
+    };
+    const Shot on = Take(s.pipeline.get());
+    EXPECT_GT(dotShare(on.left), 0.02);
+    EXPECT_LT(dotShare(on.left), 0.04);
+    EXPECT_NE(on.left, on.right);
+    EXPECT_EQ(Take(s.pipeline.get()).left, on.left);
+
+    OK(rs2_set_option(AsOptions(sensor.get()), RS2_OPTION_EMITTER_ENABLED, 0.0f, error));
+    const Shot off = Take(s.pipeline.get());
+    EXPECT_EQ(dotShare(off.left) + dotShare(off.right), 0.0);
+    // Another camera's projector shows the same dots while this one's emitter is off.
+    kiroVirtualRealsenseSetOtherProjector(1);
+    EXPECT_EQ(Take(s.pipeline.get()).left, on.left);
+    kiroVirtualRealsenseSetOtherProjector(0);
+    EXPECT_EQ(dotShare(Take(s.pipeline.get()).left), 0.0);
+    OK(rs2_set_option(AsOptions(sensor.get()), RS2_OPTION_EMITTER_ENABLED, 2.0f, error));
+    EXPECT_EQ(Take(s.pipeline.get()).left, on.left);
+}
+
+TEST_F(VirtualRealsenseIntrinsicsTest, IntrinsicsAreSettableAndFramesUseThem) {
+    ASSERT_EQ(kiroVirtualRealsenseSetIntrinsics(500.0f, 480.0f, 400.0f, 250.0f), 0);
+    rs2_intrinsics i{};
+    kiroVirtualRealsenseGetIntrinsics(kWidth, kHeight, &i);
+    EXPECT_EQ(std::vector<float>({i.fx, i.fy, i.ppx, i.ppy}), std::vector<float>({500.0f, 480.0f, 400.0f, 250.0f}));
+    kiroVirtualRealsenseGetIntrinsics(640, 480, &i);
+    EXPECT_EQ(i.ppx, 400.0f - 104.0f);
+
+    // A pipeline started afterwards draws with them.
+    ASSERT_EQ(AddStaticFace(30.0f, -20.0f, 600.0f, 64.0f), 0);
+    kiroVirtualRealsenseEyes eyes{};
+    kiroVirtualRealsenseGetEyes(0, 0.0, &eyes);
+    const Pixel left = Project(kWidth, kHeight, eyes.left);
+    const Blob blob = NearestBlob(MarkerBlobs(Shoot(1).front().left), left);
+    EXPECT_LT(std::hypot(blob.x - left.x, blob.y - left.y), 0.35);
+}
+
+TEST_F(VirtualRealsenseIntrinsicsTest, InvalidOccludersAppearancesAndIntrinsicsAreRefused) {
+    const kiroVirtualRealsenseOccluderKeyframe good[2] = {{0.0, 0.0f, 0.0f, 400.0f}, {100.0, 50.0f, 0.0f, 400.0f}};
+    const kiroVirtualRealsenseOccluderKeyframe unordered[2] = {{100.0, 0.0f, 0.0f, 400.0f}, {50.0, 0.0f, 0.0f, 400.0f}};
+    const kiroVirtualRealsenseOccluderKeyframe behind[1] = {{0.0, 0.0f, 0.0f, -1.0f}};
+    const kiroVirtualRealsenseOccluderKeyframe notANumber[1] = {{0.0, kNaN, 0.0f, 400.0f}};
+    const kiroVirtualRealsenseOccluder occluders[] = {
+        {80, 100, 30, 0.0, -1.0, nullptr, 1},    {80, 100, 30, 0.0, -1.0, good, 0},
+        {80, 100, 30, 0.0, -1.0, unordered, 2},  {80, 100, 30, 0.0, -1.0, behind, 1},
+        {80, 100, 30, 0.0, -1.0, notANumber, 1}, {0, 100, 30, 0.0, -1.0, good, 2},
+        {80, -1, 30, 0.0, -1.0, good, 2},        {kInfinity, 100, 30, 0.0, -1.0, good, 2},
+        {80, 100, -1, 0.0, -1.0, good, 2},       {80, 100, 255, 0.0, -1.0, good, 2},
+        {80, 100, 30, kNaN, -1.0, good, 2},
+    };
+    for (const auto& occluder : occluders) {
+        EXPECT_EQ(kiroVirtualRealsenseAddOccluder(&occluder), -1);
+    }
+    const kiroVirtualRealsenseAppearance appearances[] = {
+        {0.0f, 0.0f, 0.0f, 1u},  {-1.0f, 0.0f, 0.0f, 1u}, {kNaN, 0.0f, 0.0f, 1u},  {kInfinity, 0.0f, 0.0f, 1u},
+        {1.0f, -1.0f, 0.0f, 1u}, {1.0f, kNaN, 0.0f, 1u},  {1.0f, 0.0f, -0.5f, 1u}, {1.0f, 0.0f, kInfinity, 1u},
+    };
+    for (const auto& appearance : appearances) {
+        EXPECT_EQ(kiroVirtualRealsenseSetAppearance(&appearance), -1);
+    }
+    const float intrinsics[][4] = {{0, 400, 424, 240},         {400, -1, 424, 240},  {kNaN, 400, 424, 240},
+                                   {400, 400, kInfinity, 240}, {400, 400, 424, kNaN}};
+    for (const auto& values : intrinsics) {
+        EXPECT_EQ(kiroVirtualRealsenseSetIntrinsics(values[0], values[1], values[2], values[3]), -1);
+    }
+    EXPECT_EQ(kiroVirtualRealsenseAddOccluder(nullptr), -1);
+    EXPECT_EQ(kiroVirtualRealsenseSetAppearance(nullptr), -1);
+
+    // Nothing refused took effect: the intrinsics are the defaults, the image is the background.
+    rs2_intrinsics i{};
+    kiroVirtualRealsenseGetIntrinsics(kWidth, kHeight, &i);
+    EXPECT_EQ(i.fx, 425.7f);
+    const std::vector<std::uint8_t> image = Shoot(1).front().left;
+    EXPECT_EQ(std::count(image.begin(), image.end(), 40), kWidth * kHeight);
+    const kiroVirtualRealsenseOccluder valid{80, 100, 30, 0.0, -1.0, good, 2};
+    EXPECT_EQ(kiroVirtualRealsenseAddOccluder(&valid), 0);
+    EXPECT_EQ(kiroVirtualRealsenseAddOccluder(&valid), 1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1298,6 +1826,12 @@ TEST_F(VirtualRealsenseRecordTest, ResetRestoresTheDefaultDevice) {
     ASSERT_EQ(AddStaticFace(0.0f, 0.0f, 600.0f, 64.0f), 0);
     const float coeffs[5] = {};
     kiroVirtualRealsenseSetDistortion(RS2_DISTORTION_NONE, coeffs);
+    kiroVirtualRealsenseSetIntrinsics(500.0f, 500.0f, 400.0f, 200.0f);
+    const kiroVirtualRealsenseAppearance noisy{2.0f, 5.0f, 10.0f, 1u};
+    kiroVirtualRealsenseSetAppearance(&noisy);
+    const kiroVirtualRealsenseOccluderKeyframe still{0.0, 0.0f, 0.0f, 400.0f};
+    const kiroVirtualRealsenseOccluder hand{80.0f, 100.0f, 200, 0.0, -1.0, &still, 1};
+    kiroVirtualRealsenseAddOccluder(&hand);
     kiroVirtualRealsenseReset();
     kiroVirtualRealsenseSetRealTime(0);
 
@@ -1306,7 +1840,14 @@ TEST_F(VirtualRealsenseRecordTest, ResetRestoresTheDefaultDevice) {
     rs2_intrinsics i{};
     kiroVirtualRealsenseGetIntrinsics(848, 480, &i);
     EXPECT_EQ(i.model, RS2_DISTORTION_BROWN_CONRADY);
+    EXPECT_EQ(i.fx, 425.7f);
     const Streaming s = Start(CameraRequests(848, 480, 90));
+    {
+        // Neither the occluder nor the appearance is left: the image is the bare background.
+        const Frames f = NextFrames(s.pipeline.get());
+        const auto* pixels = static_cast<const std::uint8_t*>(OK(rs2_get_frame_data(f.infrared.get(), error)));
+        EXPECT_EQ(std::count(pixels, pixels + 848 * 480, 40), 848 * 480);
+    }
     {
         const Handle<rs2_sensor> sensor = DepthSensor(s.profile.get());
         OK(rs2_set_option(AsOptions(sensor.get()), RS2_OPTION_GAIN, 100.0f, error));

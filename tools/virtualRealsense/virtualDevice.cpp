@@ -14,13 +14,9 @@ constexpr std::array<const char*, static_cast<std::size_t>(HandleKind::Count)> k
 
 std::array<std::atomic<int>, static_cast<std::size_t>(HandleKind::Count)> gLiveHandles{};
 
-// Intrinsics of the 848x480 mode; the others are scaled from it like the sensor's binning.
+// The mode of the device's intrinsics; the others are scaled from it like the sensor's binning.
 constexpr int kBaseWidth = 848;
 constexpr int kBaseHeight = 480;
-constexpr float kBaseFx = 425.7f;
-constexpr float kBaseFy = 425.3f;
-constexpr float kBasePpx = 422.6f;
-constexpr float kBasePpy = 241.4f;
 
 }  // namespace
 
@@ -96,10 +92,10 @@ std::optional<rs2_intrinsics> DeviceState::IntrinsicsFor(int width, int height) 
     rs2_intrinsics intrinsics{};
     intrinsics.width = width;
     intrinsics.height = height;
-    intrinsics.fx = kBaseFx * scale;
-    intrinsics.fy = kBaseFy * scale;
-    intrinsics.ppx = kBasePpx * scale - crop;
-    intrinsics.ppy = kBasePpy * scale;
+    intrinsics.fx = fx * scale;
+    intrinsics.fy = fy * scale;
+    intrinsics.ppx = ppx * scale - crop;
+    intrinsics.ppy = ppy * scale;
     intrinsics.model = distortionModel;
     for (int i = 0; i < 5; ++i) {
         intrinsics.coeffs[i] = distortionCoeffs[i];

@@ -2,6 +2,7 @@
 
 #include "tools/virtualRealsense/virtualRealsense.h"
 #include "tools/virtualRealsense/virtualScene.h"
+#include "tools/virtualRealsense/virtualSensor.h"
 
 #include <map>
 #include <mutex>
@@ -97,7 +98,16 @@ struct DeviceState {
     long long sensorOffsetUs = -1500;
     rs2_distortion distortionModel = RS2_DISTORTION_BROWN_CONRADY;
     float distortionCoeffs[5] = {0.03f, -0.05f, 0.0008f, -0.0006f, 0.01f};
+    // Intrinsics of the 848x480 modes, pixels; the other modes are scaled from them.
+    float fx = 425.7f;
+    float fy = 425.3f;
+    float ppx = 422.6f;
+    float ppy = 241.4f;
     Scene scene;
+    SensorModel sensor;
+    bool otherProjector = false;
+    /// Undistorted pixel rays: a cache of what the intrinsics imply, so it survives reset.
+    RayCache rays;
     Faults faults;
     std::map<rs2_option, OptionState> options = DefaultOptions();
 

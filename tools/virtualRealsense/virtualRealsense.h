@@ -35,14 +35,20 @@
  * - pacing: by default rs2_pipeline_wait_for_frames blocks until the next frame is due in real
  *   time and, like a camera, skips frames the caller was too late for; with real time off it
  *   returns the next frame at once and never skips, so the frame sequence is deterministic.
- * - intrinsics: fx 425.7, fy 425.3, ppx 422.6, ppy 241.4 at 848x480, scaled by height / 480 and
- *   centred for the other modes; Brown-Conrady model with coefficients {0.03, -0.05, 0.0008,
- *   -0.0006, 0.01} by default. Depth is aligned with infrared 1; infrared 2 sees the scene from
- *   50 mm further along x. Depth units are 0.001 m.
- * - scene: faces on scripted paths. In the infrared image a face is a head ellipse with nose,
- *   mouth and dark eye sockets (or only its eyes), and its two eyes are discs of value 255 at the
- *   projected eye centres (pixel centres at integer coordinates); no other pixel reaches 255. In
- *   the depth image the head ellipse holds the eye midpoint's depth; farther faces are drawn first.
+ * - intrinsics: fx 425.7, fy 425.3, ppx 422.6, ppy 241.4 at 848x480 (settable with
+ *   kiroVirtualRealsenseSetIntrinsics), scaled by height / 480 and centred for the other modes;
+ *   Brown-Conrady model with coefficients {0.03, -0.05, 0.0008, -0.0006, 0.01} by default. Depth
+ *   is aligned with infrared 1; infrared 2 sees the scene from 50 mm further along x. Depth units
+ *   are 0.001 m.
+ * - scene: faces on scripted paths with a head pose, and occluders. In the infrared image a face
+ *   is a head ellipse with nose, mouth and dark eye sockets (or only its eyes) on the face's
+ *   plane, seen in perspective, and its two eyes are discs of value 255 in the image at the
+ *   projected eye centres (pixel centres at integer coordinates); no other pixel reaches 255. A
+ *   face with a photo shows the photo on the face's plane instead. A face whose plane the camera
+ *   sees from behind shows the bare head ellipse (skin grey; nothing for the eyes-only pattern).
+ *   In the depth image the head ellipse holds the depth of the face's plane, pixel by pixel;
+ *   farther faces and occluders are drawn first (ordered by the depth of the eye midpoint and of
+ *   the occluder's centre), nearer ones cover them.
  *
  * Functions returning int return 0 (or a count or index) on success and -1 for invalid arguments.
  */
@@ -107,6 +113,16 @@ typedef struct kiroVirtualRealsenseKeyframe {
     float y;
     float z;
     float interocularDistance;
+    /* Head pose in radians, turned about the eye midpoint; linear between keyframes. At 0 the
+     * face looks straight at the camera, its eyes along x. The face is turned by roll about the
+     * camera's z axis first, then by pitch about its x axis, then by yaw about its y axis
+     * (R = Ry(yaw) Rx(pitch) Rz(roll), right-handed in camera space; the eyes are at
+     * midpoint + R (-d/2, 0, 0) and midpoint + R (d/2, 0, 0)): a positive yaw moves the eye at
+     * the larger x towards the camera, a positive pitch turns the face downwards (its chin away
+     * from the camera) and a positive roll moves the eye at the larger x down the image. */
+    float yaw;
+    float pitch;
+    float roll;
 } kiroVirtualRealsenseKeyframe;
 
 typedef enum kiroVirtualRealsenseFacePattern {
@@ -132,27 +148,107 @@ typedef struct kiroVirtualRealsenseFace {
 /* Adds a face; returns its index (0, 1, ...) or -1 when the description is invalid. */
 KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseAddFace(const kiroVirtualRealsenseFace* face);
 /* Shows face `face` as a grey photograph (rows of `width` bytes, top row first; copied) instead
- * of its pattern: the photo is scaled and turned so that its eye centres eye1 (the eye at the
- * smaller column) and eye2, in photo pixels with pixel centres at integer coordinates, land on
- * the face's projected eyes, and is seen inside the head ellipse. No disc is drawn on its eyes,
- * so nothing reaches 255 unless the photo does. -1 for an unknown face, a photo smaller than
- * 2x2, or eyes that are not finite or less than 2 pixels apart. */
+ * of its pattern. The photo lies on the face's plane with its eye centres eye1 (the eye at the
+ * smaller column) and eye2, in photo pixels with pixel centres at integer coordinates, on the
+ * face's eyes: eye1 on the eye at -d/2 along the face's x axis, eye2 on the one at +d/2 (so the
+ * photo is scaled to the interocular distance and turned so that its eye line lies along the
+ * face's x; photo columns run along the face's x, rows down the face). It is seen in perspective
+ * inside the head ellipse, sampled bilinearly; skin grey where the ellipse reaches beyond the
+ * photo. No disc is drawn on its eyes, so nothing reaches 255 unless the photo does. -1 for an
+ * unknown face, a photo smaller than 2x2, or eyes that are not finite or less than 2 pixels
+ * apart. */
 KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseSetFacePhoto(int face, const unsigned char* pixels, int width,
                                                                 int height, const float eye1[2], const float eye2[2]);
 KIRO_VIRTUAL_REALSENSE_API void kiroVirtualRealsenseClearScene(void);
 /* Infrared grey level 0..254 (default 40) and depth in mm 0..65535 (0: no data; default 3000)
- * of everything that is not a face. */
+ * of everything that is neither a face nor an occluder. */
 KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseSetBackground(int infraredLevel, int depthMm);
+
+/* Draws glasses on face `face` (1) or none (0, the default): dark rims (level 25, outer radius
+ * 0.45 interocular distances, about 4 mm wide) round both eyes joined by a bridge, and a bright
+ * reflection (level 240) on the lens of the eye at +d/2 along the face's x, on the face's plane
+ * so that they turn with it; over the photo of a photo face. -1 for an unknown face. */
+KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseSetFaceGlasses(int face, int enabled);
+
+/* One point of an occluder's path: its centre at scene time timeMs, camera space in mm. */
+typedef struct kiroVirtualRealsenseOccluderKeyframe {
+    double timeMs;
+    float x;
+    float y;
+    float z;
+} kiroVirtualRealsenseOccluderKeyframe;
+
+/* An opaque shape about the size of a hand: an upright ellipse of width x height mm on a plane
+ * facing the camera (constant z), of one infrared level, at its depth in the depth image. Drawn
+ * with the faces, farther first; ClearScene removes occluders too. */
+typedef struct kiroVirtualRealsenseOccluder {
+    float width;        /* mm, > 0 */
+    float height;       /* mm, > 0 */
+    int infraredLevel;  /* 0..254 */
+    double appearMs;    /* in the scene from appearMs (inclusive) until disappearMs (exclusive); */
+    double disappearMs; /* a negative disappearMs keeps it for ever */
+    /* At least one keyframe, times strictly increasing, z > 0; linear between them. Copied. */
+    const kiroVirtualRealsenseOccluderKeyframe* keyframes;
+    int keyframeCount;
+} kiroVirtualRealsenseOccluder;
+
+/* Adds an occluder; returns its index (0, 1, ...) or -1 when the description is invalid. */
+KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseAddOccluder(const kiroVirtualRealsenseOccluder* occluder);
+
+/* How the infrared sensor sees the scene. Applied to both infrared images after drawing, in this
+ * order: levels times gain, the emitter's speckle (while RS2_OPTION_EMITTER_ENABLED is not 0),
+ * then sensor noise; results rounded and clamped to 0..254. Level 255 is neither made nor
+ * changed, so the eye discs of drawn faces stay the only pixels at 255 unless a photo has them.
+ * Noise and speckle come from `seed` alone: the speckle is a fixed pattern of dots on about 3 %
+ * of the pixels (another one for each imager), the noise (close to Gaussian) differs from frame
+ * to frame and between the imagers, but frame n of a scene has the same noise in every run. */
+typedef struct kiroVirtualRealsenseAppearance {
+    float gain;    /* > 0; 1 leaves levels as drawn (default) */
+    float noise;   /* standard deviation of the sensor noise in grey levels, >= 0 (default 0) */
+    float speckle; /* brightness added by one emitter dot, grey levels >= 0 (default 0) */
+    unsigned int seed;
+} kiroVirtualRealsenseAppearance;
+
+/* -1 when a value is out of range or not finite. */
+KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseSetAppearance(const kiroVirtualRealsenseAppearance* appearance);
+
+/* Another camera's projector lights the scene (1) or not (0, the default): the speckle shows
+ * whatever RS2_OPTION_EMITTER_ENABLED says, as when a second depth camera faces the same room
+ * while this one keeps its own emitter off. */
+KIRO_VIRTUAL_REALSENSE_API void kiroVirtualRealsenseSetOtherProjector(int enabled);
+
+/* Focal lengths and principal point of the 848x480 modes in pixels (default fx 425.7, fy 425.3,
+ * ppx 422.6, ppy 241.4); other modes scale them as documented above. Like the distortion, they
+ * apply to pipelines started afterwards. -1 unless fx and fy are positive and all four finite. */
+KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseSetIntrinsics(float fx, float fy, float ppx, float ppy);
 
 typedef struct kiroVirtualRealsenseEyes {
     int visible;   /* 1 when the face is in the scene at that time */
-    float left[3]; /* eye centre with the smaller x (image left), camera space, mm */
+    float left[3]; /* centre of the eye at -d/2 along the face's x axis (a photo's eye1), camera
+                      space, mm: the one with the smaller x (image left) unless the head is
+                      turned far */
     float right[3];
 } kiroVirtualRealsenseEyes;
 
 /* The eyes of face `face` at a scene time; -1 for an unknown face. */
 KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseGetEyes(int face, double sceneTimeMs,
                                                            kiroVirtualRealsenseEyes* eyes);
+
+/* What the first infrared image of a mode, with the device's current intrinsics, shows of a face
+ * at a scene time. The eye pixels are the pixels nearest to the projected eye centres. */
+typedef struct kiroVirtualRealsenseFaceView {
+    int present;        /* 1 when the face is in the scene at that time */
+    int inView;         /* present, both eye centres in front of the camera with their pixels inside
+                           the image, and the camera sees the front of the face's plane */
+    int occluded;       /* present and an occluder or a face drawn after it (nearer) covers either
+                           eye pixel, exactly as the image is drawn */
+    float leftPixel[2]; /* where the eye of kiroVirtualRealsenseEyes.left is drawn, pixels */
+    float rightPixel[2];
+} kiroVirtualRealsenseFaceView;
+
+/* -1 for an unknown face or mode. */
+KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseGetFaceView(int face, double sceneTimeMs, int width, int height,
+                                                               kiroVirtualRealsenseFaceView* view);
 
 /* ---- Faults ---------------------------------------------------------------------------------- */
 

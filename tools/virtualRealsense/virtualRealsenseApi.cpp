@@ -327,22 +327,25 @@ ActiveStreams Resolve(const DeviceState& device, std::vector<kiroVirtualRealsens
 // The right imager sits this far along x from the left one, whose view the depth shares.
 constexpr float kBaselineMm = 50.0f;
 
-rs2_frame* RenderFrame(const DeviceState& device, const std::shared_ptr<const rs2_stream_profile>& profile,
+rs2_frame* RenderFrame(DeviceState& device, const std::shared_ptr<const rs2_stream_profile>& profile,
                        const FrameStamp& stamp, double sceneTimeMs) {
     auto frame = std::make_unique<rs2_frame>();
     frame->profile = profile;
     frame->stamp = stamp;
     const rs2_intrinsics& intrinsics = profile->intrinsics;
+    PixelRays& rays = device.rays.For(intrinsics);
     const auto pixels = static_cast<std::size_t>(intrinsics.width) * static_cast<std::size_t>(intrinsics.height);
     if (profile->stream == RS2_STREAM_DEPTH) {
-        std::vector<std::uint16_t> depth(pixels);
-        RenderDepth(device.scene, sceneTimeMs, intrinsics, depth.data());
         frame->data.resize(pixels * sizeof(std::uint16_t));
-        std::memcpy(frame->data.data(), depth.data(), frame->data.size());
+        RenderDepth(device.scene, sceneTimeMs, rays, frame->data.data());
     } else {
         frame->data.resize(pixels);
         const float offset = profile->index == 2 ? kBaselineMm : 0.0f;
-        RenderInfrared(device.scene, sceneTimeMs, intrinsics, offset, frame->data.data());
+        RenderInfrared(device.scene, sceneTimeMs, rays, offset, frame->data.data());
+        const bool emitterOn =
+            device.otherProjector || device.options.at(RS2_OPTION_EMITTER_ENABLED).value != 0.0f;
+        device.sensor.Apply(frame->data.data(), intrinsics.width, intrinsics.height, profile->index,
+                            stamp.frameNumber, emitterOn);
     }
     return frame.release();
 }

@@ -4,6 +4,7 @@
 #include "tools/virtualRealsense/virtualRealsense.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -20,6 +21,10 @@ auto WithDevice(Body body) {
     return body(Device());
 }
 
+bool IsFace(const DeviceState& device, int face) {
+    return face >= 0 && static_cast<std::size_t>(face) < device.scene.faces.size();
+}
+
 }  // namespace
 
 extern "C" {
@@ -29,9 +34,11 @@ void kiroVirtualRealsenseReset(void) {
         // Pipelines the caller still holds keep streaming.
         const int streamingPipelines = device.streamingPipelines;
         const Mode latestMode = device.latestMode;
+        RayCache rays = std::move(device.rays);
         device = DeviceState{};
         device.streamingPipelines = streamingPipelines;
         device.latestMode = latestMode;
+        device.rays = std::move(rays);
     });
 }
 
@@ -121,17 +128,19 @@ int kiroVirtualRealsenseSetFacePhoto(int face, const unsigned char* pixels, int 
     std::copy(eye1, eye1 + 2, photo->eye1);
     std::copy(eye2, eye2 + 2, photo->eye2);
     return WithDevice([&](DeviceState& device) {
-        auto& faces = device.scene.faces;
-        if (face < 0 || static_cast<std::size_t>(face) >= faces.size()) {
+        if (!IsFace(device, face)) {
             return -1;
         }
-        faces[static_cast<std::size_t>(face)].photo = std::move(photo);
+        device.scene.faces[static_cast<std::size_t>(face)].photo = std::move(photo);
         return 0;
     });
 }
 
 void kiroVirtualRealsenseClearScene(void) {
-    WithDevice([](DeviceState& device) { device.scene.faces.clear(); });
+    WithDevice([](DeviceState& device) {
+        device.scene.faces.clear();
+        device.scene.occluders.clear();
+    });
 }
 
 int kiroVirtualRealsenseSetBackground(int infraredLevel, int depthMm) {
@@ -146,16 +155,87 @@ int kiroVirtualRealsenseSetBackground(int infraredLevel, int depthMm) {
     });
 }
 
+int kiroVirtualRealsenseSetFaceGlasses(int face, int enabled) {
+    return WithDevice([&](DeviceState& device) {
+        if (!IsFace(device, face)) {
+            return -1;
+        }
+        device.scene.faces[static_cast<std::size_t>(face)].glasses = enabled != 0;
+        return 0;
+    });
+}
+
+int kiroVirtualRealsenseAddOccluder(const kiroVirtualRealsenseOccluder* occluder) {
+    if (occluder == nullptr || !IsValidOccluder(*occluder)) {
+        return -1;
+    }
+    OccluderScript script;
+    script.width = occluder->width;
+    script.height = occluder->height;
+    script.infraredLevel = static_cast<std::uint8_t>(occluder->infraredLevel);
+    script.appearMs = occluder->appearMs;
+    script.disappearMs = occluder->disappearMs;
+    script.keyframes.assign(occluder->keyframes, occluder->keyframes + occluder->keyframeCount);
+    return WithDevice([&](DeviceState& device) {
+        device.scene.occluders.push_back(std::move(script));
+        return static_cast<int>(device.scene.occluders.size()) - 1;
+    });
+}
+
+int kiroVirtualRealsenseSetAppearance(const kiroVirtualRealsenseAppearance* appearance) {
+    if (appearance == nullptr || !IsValidAppearance(*appearance)) {
+        return -1;
+    }
+    // Drawn outside the lock: the tables take a moment.
+    SensorModel sensor(*appearance);
+    return WithDevice([&](DeviceState& device) {
+        device.sensor = std::move(sensor);
+        return 0;
+    });
+}
+
+void kiroVirtualRealsenseSetOtherProjector(int enabled) {
+    WithDevice([&](DeviceState& device) { device.otherProjector = enabled != 0; });
+}
+
+int kiroVirtualRealsenseSetIntrinsics(float fx, float fy, float ppx, float ppy) {
+    if (!(std::isfinite(fx) && std::isfinite(fy) && std::isfinite(ppx) && std::isfinite(ppy) && fx > 0.0f &&
+          fy > 0.0f)) {
+        return -1;
+    }
+    return WithDevice([&](DeviceState& device) {
+        device.fx = fx;
+        device.fy = fy;
+        device.ppx = ppx;
+        device.ppy = ppy;
+        return 0;
+    });
+}
+
 int kiroVirtualRealsenseGetEyes(int face, double sceneTimeMs, kiroVirtualRealsenseEyes* eyes) {
     if (eyes == nullptr) {
         return -1;
     }
     return WithDevice([&](const DeviceState& device) {
-        const auto& faces = device.scene.faces;
-        if (face < 0 || static_cast<std::size_t>(face) >= faces.size()) {
+        if (!IsFace(device, face)) {
             return -1;
         }
-        *eyes = EyesAt(faces[static_cast<std::size_t>(face)], sceneTimeMs);
+        *eyes = EyesAt(device.scene.faces[static_cast<std::size_t>(face)], sceneTimeMs);
+        return 0;
+    });
+}
+
+int kiroVirtualRealsenseGetFaceView(int face, double sceneTimeMs, int width, int height,
+                                    kiroVirtualRealsenseFaceView* view) {
+    if (view == nullptr) {
+        return -1;
+    }
+    return WithDevice([&](const DeviceState& device) {
+        const auto intrinsics = device.IntrinsicsFor(width, height);
+        if (!IsFace(device, face) || !intrinsics) {
+            return -1;
+        }
+        *view = FaceViewAt(device.scene, static_cast<std::size_t>(face), sceneTimeMs, *intrinsics);
         return 0;
     });
 }

@@ -39,6 +39,9 @@ static int AddStillFace(float x, float y, float z, double appearMs, double disap
     keyframe.y = y;
     keyframe.z = z;
     keyframe.interocularDistance = 64.0f;
+    keyframe.yaw = 0.0f;
+    keyframe.pitch = 0.0f;
+    keyframe.roll = 0.0f;
     face.pattern = KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL;
     face.appearMs = appearMs;
     face.disappearMs = disappearMs;

@@ -1038,7 +1038,7 @@ TEST_F(RealsenseCameraFrameTest, MissingInfraredFrameIsReportedOncePerQuery) {
 
 /// A face standing still at `midpoint` (mm), eyes 64 mm apart.
 void AddStillFace(float x, float y, float z) {
-    const kiroVirtualRealsenseKeyframe keyframe{0.0, x, y, z, 64.0f};
+    const kiroVirtualRealsenseKeyframe keyframe{0.0, x, y, z, 64.0f, 0.0f, 0.0f, 0.0f};
     const kiroVirtualRealsenseFace face{KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL, 0.0, -1.0, &keyframe, 1};
     ASSERT_EQ(kiroVirtualRealsenseAddFace(&face), 0);
 }

@@ -74,12 +74,13 @@ Scene BuildScene() {
     std::vector<kiroVirtualRealsenseKeyframe> sweep;
     for (double t = 0.0; t <= kSceneLengthMs; t += kSweepPeriodMs / 2) {
         const bool left = static_cast<long long>(t / (kSweepPeriodMs / 2)) % 2 == 0;
-        sweep.push_back({t, left ? -160.0f : 160.0f, 20.0f, 650.0f, 64.0f});
+        sweep.push_back({t, left ? -160.0f : 160.0f, 20.0f, 650.0f, 64.0f, 0.0f, 0.0f, 0.0f});
     }
     scene.a = AddFace(sweep);
     // Above A and farther, so that neither head hides the other face's eyes.
     for (double t = 0.0; t < kSceneLengthMs; t += kWindowPeriodMs) {
-        scene.b.push_back(AddFace({{0.0, -150.0f, -150.0f, 700.0f, 64.0f}}, t + kWindowOpensMs, t + kWindowClosesMs));
+        scene.b.push_back(AddFace({{0.0, -150.0f, -150.0f, 700.0f, 64.0f, 0.0f, 0.0f, 0.0f}}, t + kWindowOpensMs,
+                                  t + kWindowClosesMs));
     }
     return scene;
 }

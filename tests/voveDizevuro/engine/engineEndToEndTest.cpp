@@ -83,9 +83,9 @@ std::vector<double> Corners(const std::vector<kiroVirtualRealsenseKeyframe>& key
 /// A face that rests, moves across and towards the camera, rests, moves back and away, and
 /// rests again; never faster than the filter-lag figures above assume.
 const std::vector<kiroVirtualRealsenseKeyframe> kWanderingPath = {
-    {0.0, -60.0f, 30.0f, 650.0f, 64.0f},    {300.0, -60.0f, 30.0f, 650.0f, 64.0f},
-    {1300.0, 80.0f, -20.0f, 550.0f, 64.0f}, {1800.0, 80.0f, -20.0f, 550.0f, 64.0f},
-    {2600.0, 0.0f, 40.0f, 630.0f, 64.0f},   {3000.0, 0.0f, 40.0f, 630.0f, 64.0f},
+    {0.0, -60.0f, 30.0f, 650.0f, 64.0f, 0.0f, 0.0f, 0.0f},    {300.0, -60.0f, 30.0f, 650.0f, 64.0f, 0.0f, 0.0f, 0.0f},
+    {1300.0, 80.0f, -20.0f, 550.0f, 64.0f, 0.0f, 0.0f, 0.0f}, {1800.0, 80.0f, -20.0f, 550.0f, 64.0f, 0.0f, 0.0f, 0.0f},
+    {2600.0, 0.0f, 40.0f, 630.0f, 64.0f, 0.0f, 0.0f, 0.0f},   {3000.0, 0.0f, 40.0f, 630.0f, 64.0f, 0.0f, 0.0f, 0.0f},
 };
 constexpr double kWanderingEndMs = 3000.0;
 
@@ -323,10 +323,10 @@ TEST_F(EngineEndToEndTest, ASecondFaceIsTrackedBehindTheMainFaceWhichKeepsItsPla
     // display better than A (fit = sqrt(4x^2 + 4y^2 + z^2) in display space: A about 617, B
     // from 949 down to 632). A leaves at 1800 ms; B is then the only face, yet A's prediction
     // stays first until more than 600 ms of loss have passed, and then B is the main face.
-    const std::vector<kiroVirtualRealsenseKeyframe> pathA = {{0.0, -130.0f, 0.0f, 560.0f, 62.0f}};
-    const std::vector<kiroVirtualRealsenseKeyframe> pathB = {{0.0, 150.0f, 10.0f, 900.0f, 66.0f},
-                                                             {300.0, 150.0f, 10.0f, 900.0f, 66.0f},
-                                                             {1700.0, 100.0f, 0.0f, 600.0f, 66.0f}};
+    const std::vector<kiroVirtualRealsenseKeyframe> pathA = {{0.0, -130.0f, 0.0f, 560.0f, 62.0f, 0.0f, 0.0f, 0.0f}};
+    const std::vector<kiroVirtualRealsenseKeyframe> pathB = {{0.0, 150.0f, 10.0f, 900.0f, 66.0f, 0.0f, 0.0f, 0.0f},
+                                                             {300.0, 150.0f, 10.0f, 900.0f, 66.0f, 0.0f, 0.0f, 0.0f},
+                                                             {1700.0, 100.0f, 0.0f, 600.0f, 66.0f, 0.0f, 0.0f, 0.0f}};
     constexpr double kALeaves = 1800.0;
     const int a = AddFace(pathA, 0.0, kALeaves);
     const int b = AddFace(pathB);
@@ -389,9 +389,9 @@ TEST_F(EngineEndToEndTest, ASecondFaceIsTrackedBehindTheMainFaceWhichKeepsItsPla
 
 TEST_F(EngineEndToEndTest, DetectionsAreLimitedToTheMaximumNumberOfFaces) {
     // Three faces at different depths; the detector keeps the nearest ones.
-    const int nearest = AddFace({{0.0, 150.0f, 0.0f, 500.0f, 64.0f}});
-    const int middle = AddFace({{0.0, -150.0f, 0.0f, 700.0f, 64.0f}});
-    const int farthest = AddFace({{0.0, 0.0f, -60.0f, 900.0f, 64.0f}});
+    const int nearest = AddFace({{0.0, 150.0f, 0.0f, 500.0f, 64.0f, 0.0f, 0.0f, 0.0f}});
+    const int middle = AddFace({{0.0, -150.0f, 0.0f, 700.0f, 64.0f, 0.0f, 0.0f, 0.0f}});
+    const int farthest = AddFace({{0.0, 0.0f, -60.0f, 900.0f, 64.0f, 0.0f, 0.0f, 0.0f}});
     Engine& engine = MakeEngine();
     ASSERT_TRUE(engine.StartTracking());
     ASSERT_TRUE(recorder_.WaitForCount(5));
