@@ -6,7 +6,7 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
     # header-only dependencies instead. spdlog and fmt are used header-only here.
     set(KIRO_STAGING_INCLUDE ${CMAKE_BINARY_DIR}/staging/include)
     file(MAKE_DIRECTORY ${KIRO_STAGING_INCLUDE})
-    foreach(dir spdlog fmt glm stb CLI)
+    foreach(dir spdlog fmt glm stb CLI nlohmann)
         file(CREATE_LINK /usr/include/${dir} ${KIRO_STAGING_INCLUDE}/${dir} SYMBOLIC)
     endforeach()
     target_include_directories(kiro_dependencies SYSTEM INTERFACE $<BUILD_INTERFACE:${KIRO_STAGING_INCLUDE}>)

@@ -4,7 +4,7 @@
 KIRO_PACKAGES=(
     cmake ninja-build g++ git
     g++-mingw-w64-x86-64-posix wine64
-    libspdlog-dev libfmt-dev libglm-dev libstb-dev libcli11-dev opencv-data
+    libspdlog-dev libfmt-dev libglm-dev libstb-dev libcli11-dev nlohmann-json3-dev opencv-data
     googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 
