@@ -8,6 +8,8 @@
 #include "common/platform.h"
 #include "common/plugin.h"
 #include "tools/track/imageSource.h"
+#include "tools/track/sceneFile.h"
+#include "tools/track/sceneMetrics.h"
 #include "tools/track/trackOptions.h"
 #include "tools/track/trackPlot.h"
 #include "tools/track/trackRecord.h"
@@ -21,9 +23,12 @@
 #include <glm/mat3x3.hpp>
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -33,6 +38,10 @@ namespace kiro::track {
 namespace {
 
 constexpr auto kStatusInterval = std::chrono::milliseconds(250);
+/// Scene files run without pacing: look often so that little runs past the scene's end.
+constexpr auto kScenePoll = std::chrono::milliseconds(5);
+/// The frame rate the engine asks of the camera by default.
+constexpr double kSceneFramesPerSecond = 90.0;
 /// A camera that has sent nothing by then is taken as sending nothing.
 constexpr auto kFirstFrameLimit = std::chrono::seconds(10);
 
@@ -41,6 +50,16 @@ struct ToolError {
     int exitCode;
     std::string message;
 };
+
+/// Runs `write`; a failure becomes the tool's output error.
+template <typename Write>
+void WriteOutput(Write write) {
+    try {
+        write();
+    } catch (const std::exception& e) {
+        throw ToolError{kExitOutput, e.what()};
+    }
+}
 
 /// Intrinsics of an image: the given ones, or a 87-degree horizontal field of view, centred.
 /// Photographs are camera images like the RealSense camera's, which it reports as mirrored.
@@ -117,21 +136,26 @@ head::EngineConfiguration Configure(const TrackOptions& options) {
     return configuration;
 }
 
-/// Runs the engine on its own camera (a RealSense camera or the virtual device) until the
-/// frame count or the duration is reached.
-void RunCamera(head::Engine& engine, const TrackOptions& options, TrackRecorder& recorder) {
-    const double expected = options.frames > 0 ? static_cast<double>(options.frames) : 0.0;
-    StatusLine status(options.quiet, expected);
+/// Runs the engine on its own camera (a RealSense camera or the virtual device) until `done`
+/// says so, looking every `poll`.
+void RunCamera(head::Engine& engine, bool quiet, double expectedFrames, std::chrono::milliseconds poll,
+               const std::function<bool(const LiveStatus&, std::chrono::steady_clock::duration)>& done,
+               TrackRecorder& recorder) {
+    StatusLine status(quiet, expectedFrames);
     engine.StartTracking();
     const auto start = std::chrono::steady_clock::now();
-    const auto limit = std::chrono::duration<double>(options.duration);
-    while ((options.frames == 0 || recorder.FrameCount() < options.frames) &&
-           (options.duration == 0.0 || std::chrono::steady_clock::now() - start < limit)) {
-        std::this_thread::sleep_for(kStatusInterval);
-        if (recorder.FrameCount() == 0 && std::chrono::steady_clock::now() - start > kFirstFrameLimit) {
-            break;  // reported as "no frames arrived"
+    auto shown = start;
+    for (;;) {
+        std::this_thread::sleep_for(poll);
+        const LiveStatus live = recorder.Status();
+        const auto now = std::chrono::steady_clock::now();
+        if (done(live, now - start) || (live.frames == 0 && now - start > kFirstFrameLimit)) {
+            break;  // no frame at all is reported as "no frames arrived"
         }
-        status.Show(recorder.Status());
+        if (now - shown >= kStatusInterval) {
+            status.Show(live);
+            shown = now;
+        }
     }
     engine.StopTracking();
     status.End();
@@ -167,24 +191,166 @@ void RunImages(head::Engine& engine, SharedCameraSink& sink, const std::vector<s
     status.End();
 }
 
-int Run(const TrackOptions& options) {
-    Source source = options.source;
-    std::vector<std::filesystem::path> images;
-    if (source == Source::Images) {
-        images = ListImages(options.images);
+/// Creates an engine on `configuration`, lets `drive` run it and returns what it delivered.
+std::vector<FrameRecord> Track(const head::EngineConfiguration& configuration, Platform& platform,
+                               SharedCameraSink* sink,
+                               const std::function<void(head::Engine&, TrackRecorder&)>& drive) {
+    TrackRecorder recorder;
+    head::FrameAdapter adapter([&](const head::Frame& frame) { recorder.OnFrame(frame); }, false);
+    head::EngineInitArgs args;
+    args.configuration = configuration;
+    args.platform = &platform;
+    args.frameAdapter = &adapter;
+    args.sharedCameraSink = sink;
+    std::unique_ptr<head::Engine> engine;
+    try {
+        engine = std::make_unique<head::Engine>(args);
+    } catch (const std::exception& e) {
+        throw ToolError{kExitNoDetector, std::string("cannot create the engine: ") + e.what()};
     }
-
-    PlatformInitArgs platformArgs{};
-    platformArgs.logLevel = FromSpdlog(spdlog::level::from_str(options.logLevel));
-    const std::unique_ptr<Platform> platform = Platform::Create(platformArgs);
-
-    if (source == Source::Auto) {
-        source = head::IsCameraConnected() ? Source::Camera : Source::Scene;
-    } else if (source == Source::Camera && !head::IsCameraConnected()) {
-        throw ToolError{kExitNoSource,
-                        "no RealSense camera connected (or librealsense2 missing); use --source scene for the "
-                        "virtual scene or --images for image files"};
+    drive(*engine, recorder);
+    engine.reset();
+    std::vector<FrameRecord> frames = recorder.TakeFrames();
+    if (frames.empty()) {
+        throw ToolError{kExitNoSource, "no frames arrived from the source"};
     }
+    return frames;
+}
+
+void WriteResults(const std::vector<FrameRecord>& frames, const std::filesystem::path& csv,
+                  const std::filesystem::path& plot) {
+    WriteCsv(frames, csv);
+    WritePlot(frames, plot);
+}
+
+/// Runs one scene on the virtual camera, frames as fast as they are tracked, and returns its
+/// frames with the scene's truth.
+std::vector<FrameRecord> RunScene(const SceneDescription& scene, const TrackOptions& options, Platform& platform) {
+    const VirtualScene virtualScene(scene, false);
+    head::EngineConfiguration configuration = Configure(options);
+    const CameraPose pose{GetRotationMatFromRodriguesNotation(scene.camera.rotation), scene.camera.position};
+    configuration.faceTracker.cameraRotation = pose.rotation;
+    configuration.faceTracker.cameraPosition = pose.position;
+    if (options.maxFaces == 0) {
+        // Every viewer is looked for.
+        configuration.faceDetector.maxNumOfFaces = static_cast<int32_t>(scene.viewers.size());
+    }
+    const double durationMs = 1000.0 * (options.duration > 0.0 ? options.duration : scene.durationS);
+    const auto past = [&](const FrameRecord& frame) { return VirtualScene::SceneTimeMs(frame.timeMs) >= durationMs; };
+    const double expected =
+        options.frames > 0 ? static_cast<double>(options.frames) : durationMs * kSceneFramesPerSecond / 1000.0;
+
+    std::vector<FrameRecord> frames = Track(configuration, platform, nullptr, [&](head::Engine& engine, TrackRecorder& recorder) {
+        RunCamera(engine, options.quiet, expected, kScenePoll,
+                  [&](const LiveStatus& live, std::chrono::steady_clock::duration) {
+                      return (options.frames > 0 && live.frames >= options.frames) ||
+                             (live.frames > 0 && VirtualScene::SceneTimeMs(live.timeMs) >= durationMs);
+                  },
+                  recorder);
+    });
+    // The capture thread runs on for a moment after the end.
+    frames.erase(std::find_if(frames.begin(), frames.end(), past), frames.end());
+    if (options.frames > 0 && static_cast<int64_t>(frames.size()) > options.frames) {
+        frames.resize(static_cast<std::size_t>(options.frames));
+    }
+    if (frames.empty()) {
+        throw ToolError{kExitNoSource, "no frames arrived from the scene"};
+    }
+    for (FrameRecord& frame : frames) {
+        frame.viewers = virtualScene.TruthAt(frame.timeMs, pose);
+        frame.truth = frame.viewers[scene.mainViewer].midpoint;
+    }
+    return frames;
+}
+
+SuiteRow SuiteRowOf(const SceneDescription& scene, const std::vector<FrameRecord>& frames) {
+    SuiteRow row{scene.name, {}, ComputeSceneMetrics(frames, scene.mainViewer)};
+    for (const SceneViewer& viewer : scene.viewers) {
+        row.viewers.push_back(viewer.name);
+    }
+    return row;
+}
+
+/// The suite's scene files: the named ones, or every scene file of the folder by name.
+std::vector<std::filesystem::path> SuiteFiles(const TrackOptions& options) {
+    std::vector<std::filesystem::path> files;
+    for (const std::string& name : *options.suite) {
+        files.push_back(options.scenesFolder / (name + ".json"));
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(files.back(), error)) {
+            throw ToolError{kExitBadScene, fmt::format("no scene {} in {}", name, options.scenesFolder.string())};
+        }
+    }
+    if (files.empty()) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(options.scenesFolder, error)) {
+            if (entry.path().extension() == ".json") {
+                files.push_back(entry.path());
+            }
+        }
+        std::sort(files.begin(), files.end());
+        if (files.empty()) {
+            throw ToolError{kExitBadScene, "no scene files in " + options.scenesFolder.string()};
+        }
+    }
+    return files;
+}
+
+int RunSuite(const TrackOptions& options, Platform& platform) {
+    // Every file is read first, so that a bad one stops the suite before it runs.
+    std::vector<SceneDescription> scenes;
+    for (const std::filesystem::path& file : SuiteFiles(options)) {
+        scenes.push_back(ReadSceneFile(file));
+    }
+    std::vector<SuiteRow> rows;
+    for (const SceneDescription& scene : scenes) {
+        if (!options.quiet) {
+            std::fprintf(stderr, "== %s\n", scene.name.c_str());
+        }
+        const std::vector<FrameRecord> frames = RunScene(scene, options, platform);
+        rows.push_back(SuiteRowOf(scene, frames));
+        WriteOutput([&] {
+            std::filesystem::create_directories(options.outputDirectory);
+            WriteResults(frames, options.outputDirectory / (scene.name + ".csv"),
+                         options.outputDirectory / (scene.name + ".png"));
+        });
+    }
+    const std::filesystem::path markdown = options.outputDirectory / "suite.md";
+    const std::filesystem::path csv = options.outputDirectory / "suite.csv";
+    WriteOutput([&] {
+        std::ofstream out(markdown);
+        if (!(out << FormatSuiteMarkdown(rows)) || !out.flush()) {
+            throw std::runtime_error("cannot write " + markdown.string());
+        }
+        WriteSuiteCsv(rows, csv);
+    });
+    std::printf("%s", FormatSuiteTable(rows).c_str());
+    if (!options.quiet) {
+        std::printf("Table: %s, %s\nPer scene: %s/<scene>.csv, .png\n", markdown.string().c_str(),
+                    csv.string().c_str(), options.outputDirectory.string().c_str());
+    }
+    return kExitOk;
+}
+
+int RunSceneFile(const TrackOptions& options, Platform& platform) {
+    const SceneDescription scene = ReadSceneFile(options.sceneFile);
+    const std::vector<FrameRecord> frames = RunScene(scene, options, platform);
+    // The scene's own figures stand for the error against the truth.
+    const TrackSummary summary = Summarise(frames, {});
+    WriteOutput([&] {
+        std::filesystem::create_directories(options.outputDirectory);
+        WriteResults(frames, options.csvPath, options.plotPath);
+    });
+    if (!options.quiet) {
+        std::printf("%s\n%s", FormatSummary(summary).c_str(), FormatSuiteTable({SuiteRowOf(scene, frames)}).c_str());
+        std::printf("Results: %s\nPlot: %s\n", options.csvPath.string().c_str(), options.plotPath.string().c_str());
+    }
+    return kExitOk;
+}
+
+/// Runs the live camera or the default scene (in real time), or the images.
+int RunLive(const TrackOptions& options, Platform& platform, Source source,
+            const std::vector<std::filesystem::path>& images) {
     std::optional<VirtualScene> scene;
     if (source == Source::Scene) {
         ScenePhoto photo = DefaultScenePhoto();
@@ -199,71 +365,80 @@ int Run(const TrackOptions& options) {
         if (!std::filesystem::is_regular_file(photo.path, error)) {
             std::fprintf(stderr, "%s is missing: the scene shows a drawn face, which only test detectors find\n",
                          photo.path.string().c_str());
-            scene.emplace(std::nullopt);
+            scene.emplace(DefaultScene(std::nullopt), true);
         } else {
-            scene.emplace(photo);
+            scene.emplace(DefaultScene(photo), true);
         }
     }
 
     const head::EngineConfiguration configuration = Configure(options);
-    if (!head::IsBlinkDetectorBackendSupported(configuration.faceDetector.backend)) {
-        throw ToolError{kExitNoDetector,
-                        fmt::format("no {} face detector plug-in (kiroVoveDizevuroBlinkDetector{}) beside the "
-                                    "library or on the library search path",
-                                    options.backend, options.backend)};
-    }
-
-    TrackRecorder recorder;
-    head::FrameAdapter adapter([&](const head::Frame& frame) { recorder.OnFrame(frame); }, false);
     SharedCameraSink sink;
-    head::EngineInitArgs args;
-    args.configuration = configuration;
-    args.platform = platform.get();
-    args.frameAdapter = &adapter;
-    args.sharedCameraSink = source == Source::Images ? &sink : nullptr;
-    std::unique_ptr<head::Engine> engine;
-    try {
-        engine = std::make_unique<head::Engine>(args);
-    } catch (const std::exception& e) {
-        throw ToolError{kExitNoDetector, std::string("cannot create the engine: ") + e.what()};
-    }
-
-    if (source == Source::Images) {
-        RunImages(*engine, sink, images, options, recorder);
-    } else {
-        RunCamera(*engine, options, recorder);
-    }
-    engine.reset();
-
-    std::vector<FrameRecord> frames = recorder.TakeFrames();
-    if (frames.empty()) {
-        throw ToolError{kExitNoSource, "no frames arrived from the source"};
-    }
+    std::vector<FrameRecord> frames =
+        Track(configuration, platform, source == Source::Images ? &sink : nullptr,
+              [&](head::Engine& engine, TrackRecorder& recorder) {
+                  if (source == Source::Images) {
+                      RunImages(engine, sink, images, options, recorder);
+                      return;
+                  }
+                  const auto limit = std::chrono::duration<double>(options.duration);
+                  RunCamera(engine, options.quiet, options.frames > 0 ? static_cast<double>(options.frames) : 0.0,
+                            kStatusInterval,
+                            [&](const LiveStatus& live, std::chrono::steady_clock::duration elapsed) {
+                                return (options.frames > 0 && live.frames >= options.frames) ||
+                                       (options.duration > 0.0 && elapsed >= limit);
+                            },
+                            recorder);
+              });
     std::function<glm::vec3(double)> truthAt;
     if (scene) {
-        const glm::mat3 rotation = configuration.faceTracker.cameraRotation;
-        truthAt = [&, rotation](double timeMs) {
-            const glm::vec3 q = rotation * scene->MidpointAt(timeMs);
-            return glm::vec3(-q.x, -q.y, q.z) + options.cameraPosition;
-        };
+        const CameraPose pose{configuration.faceTracker.cameraRotation, options.cameraPosition};
+        truthAt = [&, pose](double timeMs) { return ToDisplay(pose, scene->MidpointAt(timeMs)); };
         for (FrameRecord& frame : frames) {
             frame.truth = truthAt(frame.timeMs);
         }
     }
     const TrackSummary summary = Summarise(frames, truthAt);
-
-    try {
+    WriteOutput([&] {
         std::filesystem::create_directories(options.outputDirectory);
-        WriteCsv(frames, options.csvPath);
-        WritePlot(frames, options.plotPath);
-    } catch (const std::exception& e) {
-        throw ToolError{kExitOutput, e.what()};
-    }
+        WriteResults(frames, options.csvPath, options.plotPath);
+    });
     if (!options.quiet) {
         std::printf("%s", FormatSummary(summary).c_str());
         std::printf("Results: %s\nPlot: %s\n", options.csvPath.string().c_str(), options.plotPath.string().c_str());
     }
     return kExitOk;
+}
+
+int Run(const TrackOptions& options) {
+    std::vector<std::filesystem::path> images;
+    if (options.source == Source::Images) {
+        images = ListImages(options.images);
+    }
+    PlatformInitArgs platformArgs{};
+    platformArgs.logLevel = FromSpdlog(spdlog::level::from_str(options.logLevel));
+    const std::unique_ptr<Platform> platform = Platform::Create(platformArgs);
+
+    Source source = options.source;
+    if (source == Source::Auto) {
+        source = head::IsCameraConnected() ? Source::Camera : Source::Scene;
+    } else if (source == Source::Camera && !head::IsCameraConnected()) {
+        throw ToolError{kExitNoSource,
+                        "no RealSense camera connected (or librealsense2 missing); use --source scene for the "
+                        "virtual scene or --images for image files"};
+    }
+    if (!head::IsBlinkDetectorBackendSupported(Configure(options).faceDetector.backend)) {
+        throw ToolError{kExitNoDetector,
+                        fmt::format("no {} face detector plug-in (kiroVoveDizevuroBlinkDetector{}) beside the "
+                                    "library or on the library search path",
+                                    options.backend, options.backend)};
+    }
+    if (options.suite) {
+        return RunSuite(options, *platform);
+    }
+    if (!options.sceneFile.empty()) {
+        return RunSceneFile(options, *platform);
+    }
+    return RunLive(options, *platform, source, images);
 }
 
 }  // namespace
@@ -282,6 +457,9 @@ int main(int argc, char** argv) {
     } catch (const ToolError& e) {
         std::fprintf(stderr, "kiroVoveDizevuroTrack: %s\n", e.message.c_str());
         return e.exitCode;
+    } catch (const SceneError& e) {
+        std::fprintf(stderr, "kiroVoveDizevuroTrack: %s\n", e.what());
+        return kExitBadScene;
     } catch (const ImageError& e) {
         std::fprintf(stderr, "kiroVoveDizevuroTrack: %s\n", e.what());
         return kExitBadImages;

@@ -3,6 +3,7 @@
 #include "tools/track/virtualScene.h"
 
 #include <CLI/CLI.hpp>
+#include <fmt/format.h>
 
 #include <map>
 #include <sstream>
@@ -46,6 +47,16 @@ ParsedOptions ParseTrackOptions(int argc, const char* const* argv) {
     std::vector<float> intrinsics;
     AddFloats(app, "--intrinsics", intrinsics, 4, "FX,FY,PPX,PPY",
               "intrinsics of the images in pixels (default: a 87-degree horizontal field of view, centred)");
+    app.add_option("--scene", options.sceneFile,
+                   "a scene file (JSON) to run on the virtual camera instead of the default scene; frames come "
+                   "as fast as they are tracked, the same in every run")
+        ->check(CLI::ExistingFile);
+    std::vector<std::string> suite;
+    app.add_option("--suite", suite,
+                   "runs the named scenes of the scene folder (default: all of them) and writes a table of "
+                   "their metrics (suite.md, suite.csv) and a plot per scene")
+        ->expected(0, CLI::detail::expected_max_vector_size);
+    app.add_option("--scenes", options.scenesFolder, "the folder of the suite's scene files")->capture_default_str();
     app.add_option("--scene-photo", options.scenePhoto,
                    "face photograph the scene shows (default: python3-skimage's astronaut when installed, else a "
                    "drawn face)")
@@ -91,6 +102,29 @@ ParsedOptions ParseTrackOptions(int argc, const char* const* argv) {
     }
 
     options.source = sources.at(source);
+    if (app.count("--suite") > 0) {
+        // A bare --suite reads as one empty name.
+        std::erase(suite, std::string());
+        options.suite = suite;
+    }
+    if (!options.sceneFile.empty() || options.suite) {
+        const char* name = options.suite ? "--suite" : "--scene";
+        // A scene file has its own photographs and camera; a suite names its own result files.
+        for (const std::string other : {"--images", "--scene-photo", "--scene-photo-eyes", "--camera-position",
+                                        "--camera-rotation", "--csv", "--plot"}) {
+            const bool resultFile = other == "--csv" || other == "--plot";
+            if (app.count(other) > 0 && (options.suite || !resultFile)) {
+                return {std::nullopt, kExitUsage, fmt::format("{} cannot be combined with {}\n", other, name)};
+            }
+        }
+        if (!options.sceneFile.empty() && options.suite) {
+            return {std::nullopt, kExitUsage, "--scene cannot be combined with --suite\n"};
+        }
+        if (options.source != Source::Auto && options.source != Source::Scene) {
+            return {std::nullopt, kExitUsage, fmt::format("{} needs --source scene (or no --source)\n", name)};
+        }
+        options.source = Source::Scene;
+    }
     if (!options.images.empty()) {
         if (app.count("--source") > 0 && options.source != Source::Images) {
             return {std::nullopt, kExitUsage, "--images needs --source images (or no --source)\n"};
@@ -120,7 +154,8 @@ ParsedOptions ParseTrackOptions(int argc, const char* const* argv) {
     }
     options.trackLeftEye = eyes != "right";
     options.trackRightEye = eyes != "left";
-    if (options.duration == 0.0 && options.frames == 0 && options.source != Source::Images) {
+    if (options.duration == 0.0 && options.frames == 0 && options.source != Source::Images &&
+        options.sceneFile.empty() && !options.suite) {
         options.duration = 5.0;
     }
     if (options.csvPath.empty()) {

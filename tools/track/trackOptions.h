@@ -15,7 +15,7 @@ namespace kiro::track {
 enum class Source {
     Auto,    // a connected RealSense camera, else the virtual scene
     Camera,  // a connected RealSense camera only
-    Scene,   // the virtual RealSense device with the default scene
+    Scene,   // the virtual RealSense device with the default scene, a scene file or the suite
     Images,  // image files pushed through the shared camera
 };
 
@@ -31,6 +31,9 @@ struct TrackOptions {
     std::vector<std::filesystem::path> images;  // files and folders, in the given order
     double imageRate = 30.0;                    // images per second of frame time
     std::optional<Intrinsics> intrinsics;       // images only; default from the image size
+    std::filesystem::path sceneFile;            // a scene file to run; empty: the default scene
+    std::optional<std::vector<std::string>> suite;  // scene names of the suite to run; empty: all
+    std::filesystem::path scenesFolder = "scenes";  // where the suite's scene files lie
     std::filesystem::path scenePhoto;           // the scene's face photograph; empty: the default
     std::optional<std::array<float, 4>> scenePhotoEyes;  // its eye centres x1,y1,x2,y2 in pixels
     glm::vec3 cameraPosition{0.0f, 0.0f, 0.0f};  // mm, display space
@@ -40,7 +43,7 @@ struct TrackOptions {
     int maxFaces = 0;            // 0: the detector's default
     std::string backend = "cpu";  // cpu or gpu
     int64_t frames = 0;          // 0: no frame limit
-    double duration = 0.0;       // seconds; 0: no time limit
+    double duration = 0.0;       // seconds; 0: no time limit (a scene file: its own duration)
     std::string logLevel = "warn";
     std::filesystem::path outputDirectory = ".";
     std::filesystem::path csvPath;   // empty: <outputDirectory>/kiroTrack.csv
@@ -65,6 +68,7 @@ enum ExitCode : int {
     kExitBadImages = 4,    // a missing folder or an unreadable image
     kExitNoDetector = 5,   // no detector plug-in, or it could not be created
     kExitOutput = 6,       // a result file could not be written
+    kExitBadScene = 7,     // a scene file that cannot be used, or a suite scene that does not exist
 };
 
 ParsedOptions ParseTrackOptions(int argc, const char* const* argv);

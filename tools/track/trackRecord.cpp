@@ -14,17 +14,6 @@ namespace {
 
 constexpr double kMaxLagMs = 300.0;
 
-Percentiles PercentilesOf(std::vector<double> values) {
-    if (values.empty()) {
-        return {};
-    }
-    std::sort(values.begin(), values.end());
-    const auto at = [&](double q) {
-        return values[static_cast<std::size_t>(std::lround(q * static_cast<double>(values.size() - 1)))];
-    };
-    return {at(0.5), at(0.95), values.back()};
-}
-
 /// Root mean square distance of the main faces from the truth shifted back by `lagMs`.
 double RmseWithLag(const std::vector<FrameRecord>& frames, const std::function<glm::vec3(double)>& truthAt,
                    double lagMs) {
@@ -42,6 +31,17 @@ double RmseWithLag(const std::vector<FrameRecord>& frames, const std::function<g
 
 }  // namespace
 
+Percentiles PercentilesOf(std::vector<double> values) {
+    if (values.empty()) {
+        return {};
+    }
+    std::sort(values.begin(), values.end());
+    const auto at = [&](double q) {
+        return values[static_cast<std::size_t>(std::lround(q * static_cast<double>(values.size() - 1)))];
+    };
+    return {at(0.5), at(0.95), values.back()};
+}
+
 void TrackRecorder::OnFrame(const head::Frame& frame) {
     FrameRecord record;
     record.timeMs = frame.timestamp().ms;
@@ -49,6 +49,9 @@ void TrackRecorder::OnFrame(const head::Frame& frame) {
         record.faces.push_back({face.position, face.velocity, face.headAngles, face.rawFaceIndex});
     }
     record.detections = static_cast<int>(frame.detections().count);
+    for (const head::Detection& detection : frame.detections()) {
+        record.detectedEyes.push_back({detection.rightEye.pixel, detection.leftEye.pixel});
+    }
     const head::FrameProfiling profiling = frame.profiling();
     record.detectorNs = profiling.faceDetectorEndTime - profiling.faceDetectorStartTime;
     record.engineNs = profiling.apiTimestamp - profiling.faceDetectorEndTime;
@@ -64,6 +67,7 @@ LiveStatus TrackRecorder::Status() const {
         return status;
     }
     const FrameRecord& last = frames_.back();
+    status.timeMs = last.timeMs;
     status.faces = static_cast<int>(last.faces.size());
     if (!last.faces.empty()) {
         status.mainFace = last.faces.front().position;

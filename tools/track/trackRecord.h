@@ -2,8 +2,10 @@
 
 #include "voveDizevuro/common/frame.h"
 
+#include <glm/vec2.hpp>
 #include <glm/vec3.hpp>
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -21,19 +23,31 @@ struct FaceRecord {
     int32_t rawFaceIndex;
 };
 
+/// What a scene shows of one viewer at a frame's time.
+struct ViewerTruth {
+    bool present = false;   // in the scene
+    bool inView = false;    // present, both eyes inside the image, turned towards the camera
+    bool occluded = false;  // something nearer covers an eye centre
+    glm::vec3 midpoint{0.0f};  // eye midpoint, display space, mm
+    std::array<glm::dvec2, 2> eyePixels{};  // eye centres in the image, the smaller column first
+};
+
 /// What the tool keeps of one result frame.
 struct FrameRecord {
     double timeMs = 0.0;  // the camera frame's time
     std::vector<FaceRecord> faces;  // main face first
     int detections = 0;
+    std::vector<std::array<glm::dvec2, 2>> detectedEyes;  // per detection: right and left eye pixels
     int64_t detectorNs = 0;  // detection time
     int64_t engineNs = 0;    // from the end of detection to the hand-over to the host
     std::optional<glm::vec3> truth;  // the scene's main face, display space, when known
+    std::vector<ViewerTruth> viewers;  // every viewer of a scene, in the scene's order
 };
 
 /// The live figures of the status line.
 struct LiveStatus {
     int64_t frames = 0;
+    double timeMs = 0.0;  // the latest frame's time
     double framesPerSecond = 0.0;  // over the last second of frame time
     int faces = 0;
     std::optional<glm::vec3> mainFace;
@@ -60,6 +74,9 @@ struct Percentiles {
     double p95 = 0.0;
     double max = 0.0;
 };
+
+/// Median, 95th percentile (nearest rank) and maximum; zeros for no values.
+Percentiles PercentilesOf(std::vector<double> values);
 
 struct TrackSummary {
     int64_t frames = 0;

@@ -6,6 +6,7 @@
 #include "tools/virtualRealsense/virtualRealsense.h"
 
 #include <cmath>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,14 +16,68 @@ namespace {
 
 /// Global time of scene time 0: a frame's timestamp minus this is its scene time.
 constexpr double kTimeBaseMs = 1.0e6;
-constexpr int kRepeats = 1000;  // periods of the path, more than any run needs
+constexpr int kRepeats = 1000;  // periods of the default path, more than any run needs
+constexpr double kPeriodS = 8.0;
+constexpr float kRadiansPerDegree = 3.14159265358979f / 180.0f;
 
-/// One period of the path: a slow figure in front of the camera at 520..680 mm.
-const kiroVirtualRealsenseKeyframe kPath[] = {
-    {0.0, 0.0f, 0.0f, 600.0f, 63.0f},      {2000.0, 120.0f, -40.0f, 560.0f, 63.0f},
-    {4000.0, 0.0f, 30.0f, 680.0f, 63.0f},  {6000.0, -120.0f, -40.0f, 620.0f, 63.0f},
-    {8000.0, 0.0f, 0.0f, 600.0f, 63.0f},
+/// One period of the default path: a slow figure in front of the camera at 520..680 mm.
+const ViewerKeyframe kPath[] = {
+    {0.0, {0.0f, 0.0f, 600.0f}},    {2.0, {120.0f, -40.0f, 560.0f}}, {4.0, {0.0f, 30.0f, 680.0f}},
+    {6.0, {-120.0f, -40.0f, 620.0f}}, {8.0, {0.0f, 0.0f, 600.0f}},
 };
+
+/// The device refuses only what the scene file reader lets through by mistake.
+void Require(int result, const SceneDescription& scene, const char* what) {
+    if (result < 0) {
+        throw std::runtime_error(scene.file.string() + ": the virtual camera refused the " + what);
+    }
+}
+
+double ToDeviceMs(double seconds) {
+    return seconds * 1000.0;
+}
+
+void AddViewer(const SceneDescription& scene, const SceneViewer& viewer) {
+    std::vector<kiroVirtualRealsenseKeyframe> keyframes;
+    for (const ViewerKeyframe& key : viewer.path) {
+        keyframes.push_back({ToDeviceMs(key.timeS), key.position.x, key.position.y, key.position.z,
+                             viewer.interocularDistanceMm, key.yawDeg * kRadiansPerDegree,
+                             key.pitchDeg * kRadiansPerDegree, key.rollDeg * kRadiansPerDegree});
+    }
+    const kiroVirtualRealsenseFace face{KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL, ToDeviceMs(viewer.enterS),
+                                        viewer.leaveS ? ToDeviceMs(*viewer.leaveS) : -1.0, keyframes.data(),
+                                        static_cast<int>(keyframes.size())};
+    const int index = kiroVirtualRealsenseAddFace(&face);
+    Require(index, scene, "viewer's path");
+    if (viewer.photograph) {
+        const GreyImage& photo = *viewer.photograph;
+        const float eye1[2] = {viewer.photographEyes[0], viewer.photographEyes[1]};
+        const float eye2[2] = {viewer.photographEyes[2], viewer.photographEyes[3]};
+        Require(kiroVirtualRealsenseSetFacePhoto(index, photo.pixels.data(), photo.width, photo.height, eye1, eye2),
+                scene, "photograph");
+    }
+    Require(kiroVirtualRealsenseSetFaceGlasses(index, viewer.glasses ? 1 : 0), scene, "glasses");
+}
+
+void AddOccluder(const SceneDescription& scene, const SceneOccluder& occluder) {
+    std::vector<kiroVirtualRealsenseOccluderKeyframe> keyframes;
+    for (const OccluderKeyframe& key : occluder.path) {
+        keyframes.push_back({ToDeviceMs(key.timeS), key.position.x, key.position.y, key.position.z});
+    }
+    const kiroVirtualRealsenseOccluder description{occluder.widthMm,
+                                                   occluder.heightMm,
+                                                   occluder.infraredLevel,
+                                                   ToDeviceMs(occluder.enterS),
+                                                   occluder.leaveS ? ToDeviceMs(*occluder.leaveS) : -1.0,
+                                                   keyframes.data(),
+                                                   static_cast<int>(keyframes.size())};
+    Require(kiroVirtualRealsenseAddOccluder(&description), scene, "occluder");
+}
+
+glm::vec3 Midpoint(const kiroVirtualRealsenseEyes& eyes) {
+    return {(eyes.left[0] + eyes.right[0]) / 2, (eyes.left[1] + eyes.right[1]) / 2,
+            (eyes.left[2] + eyes.right[2]) / 2};
+}
 
 }  // namespace
 
@@ -30,40 +85,89 @@ ScenePhoto DefaultScenePhoto() {
     return {"/usr/lib/python3/dist-packages/skimage/data/astronaut.png", {203.5f, 100.1f}, {246.0f, 102.4f}};
 }
 
-VirtualScene::VirtualScene(const std::optional<ScenePhoto>& photo) {
-    kiroVirtualRealsenseReset();
-    kiroVirtualRealsenseSetGlobalTimeBase(kTimeBaseMs);
-    kiroVirtualRealsenseSetSensorTimestampOffset(0);
-    kiroVirtualRealsenseSetBackground(40, 3000);
-
-    std::vector<kiroVirtualRealsenseKeyframe> keyframes;
+SceneDescription DefaultScene(const std::optional<ScenePhoto>& photo) {
+    SceneDescription scene;
+    scene.name = "default";
+    scene.durationS = kRepeats * kPeriodS;
+    SceneViewer viewer;
+    viewer.name = photo ? photo->path.stem().string() : "drawn face";
+    if (photo) {
+        viewer.photograph = LoadGreyImage(photo->path);
+        viewer.photographPath = photo->path;
+        viewer.photographEyes = {photo->eye1[0], photo->eye1[1], photo->eye2[0], photo->eye2[1]};
+    }
     for (int repeat = 0; repeat < kRepeats; ++repeat) {
         for (std::size_t i = repeat == 0 ? 0 : 1; i < std::size(kPath); ++i) {
-            kiroVirtualRealsenseKeyframe key = kPath[i];
-            key.timeMs += repeat * kPeriodMs;
-            keyframes.push_back(key);
+            ViewerKeyframe key = kPath[i];
+            key.timeS += repeat * kPeriodS;
+            viewer.path.push_back(key);
         }
     }
-    const kiroVirtualRealsenseFace face{KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL, 0.0, -1.0, keyframes.data(),
-                                        static_cast<int>(keyframes.size())};
-    const int index = kiroVirtualRealsenseAddFace(&face);
-    if (photo) {
-        const GreyImage image = LoadGreyImage(photo->path);
-        if (kiroVirtualRealsenseSetFacePhoto(index, image.pixels.data(), image.width, image.height, photo->eye1,
-                                             photo->eye2) != 0) {
-            throw ImageError("cannot use " + photo->path.string() + " as a face: the eye marks do not fit it");
-        }
+    scene.viewers.push_back(std::move(viewer));
+    return scene;
+}
+
+VirtualScene::VirtualScene(const SceneDescription& scene, bool realTime)
+    : mainViewer_(scene.mainViewer), viewers_(scene.viewers.size()) {
+    kiroVirtualRealsenseReset();
+    kiroVirtualRealsenseSetRealTime(realTime ? 1 : 0);
+    kiroVirtualRealsenseSetGlobalTimeBase(kTimeBaseMs);
+    kiroVirtualRealsenseSetSensorTimestampOffset(0);
+    Require(kiroVirtualRealsenseSetBackground(scene.backgroundInfrared, scene.backgroundDepthMm), scene, "background");
+    if (const auto& k = scene.camera.intrinsics) {
+        Require(kiroVirtualRealsenseSetIntrinsics(k->fx, k->fy, k->ppx, k->ppy), scene, "intrinsics");
+    }
+    const SceneAppearance& a = scene.appearance;
+    const kiroVirtualRealsenseAppearance appearance{a.gain, a.noise, a.speckle, a.seed};
+    Require(kiroVirtualRealsenseSetAppearance(&appearance), scene, "appearance");
+    kiroVirtualRealsenseSetOtherProjector(a.otherProjector ? 1 : 0);
+    for (const SceneViewer& viewer : scene.viewers) {
+        AddViewer(scene, viewer);
+    }
+    for (const SceneOccluder& occluder : scene.occluders) {
+        AddOccluder(scene, occluder);
     }
     // The library loads librealsense2 from this path: the virtual device is this very module.
     SetProcessEnvironment("KIRO_REALSENSE2_LIBRARY",
-                           GetLibraryPath(reinterpret_cast<void*>(&kiroVirtualRealsenseReset)).string());
+                          GetLibraryPath(reinterpret_cast<void*>(&kiroVirtualRealsenseReset)).string());
+}
+
+double VirtualScene::SceneTimeMs(double frameTimeMs) {
+    return frameTimeMs - kTimeBaseMs;
 }
 
 glm::vec3 VirtualScene::MidpointAt(double frameTimeMs) const {
     kiroVirtualRealsenseEyes eyes{};
-    kiroVirtualRealsenseGetEyes(0, frameTimeMs - kTimeBaseMs, &eyes);
-    return {(eyes.left[0] + eyes.right[0]) / 2, (eyes.left[1] + eyes.right[1]) / 2,
-            (eyes.left[2] + eyes.right[2]) / 2};
+    kiroVirtualRealsenseGetEyes(static_cast<int>(mainViewer_), SceneTimeMs(frameTimeMs), &eyes);
+    return Midpoint(eyes);
+}
+
+std::vector<ViewerTruth> VirtualScene::TruthAt(double frameTimeMs, const CameraPose& pose) const {
+    int width = 0;
+    int height = 0;
+    kiroVirtualRealsenseStreamingMode(&width, &height, nullptr);
+    std::vector<ViewerTruth> truth;
+    for (std::size_t i = 0; i < viewers_; ++i) {
+        const int face = static_cast<int>(i);
+        kiroVirtualRealsenseEyes eyes{};
+        kiroVirtualRealsenseFaceView view{};
+        kiroVirtualRealsenseGetEyes(face, SceneTimeMs(frameTimeMs), &eyes);
+        kiroVirtualRealsenseGetFaceView(face, SceneTimeMs(frameTimeMs), width, height, &view);
+        ViewerTruth viewer;
+        viewer.present = view.present != 0;
+        viewer.inView = view.inView != 0;
+        viewer.occluded = view.occluded != 0;
+        viewer.midpoint = ToDisplay(pose, Midpoint(eyes));
+        viewer.eyePixels = {glm::dvec2{view.leftPixel[0], view.leftPixel[1]},
+                            glm::dvec2{view.rightPixel[0], view.rightPixel[1]}};
+        truth.push_back(viewer);
+    }
+    return truth;
+}
+
+glm::vec3 ToDisplay(const CameraPose& pose, const glm::vec3& cameraPoint) {
+    const glm::vec3 q = pose.rotation * cameraPoint;
+    return glm::vec3(-q.x, -q.y, q.z) + pose.position;
 }
 
 }  // namespace kiro::track

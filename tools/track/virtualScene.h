@@ -1,9 +1,14 @@
 #pragma once
 
+#include "tools/track/sceneFile.h"
+#include "tools/track/trackRecord.h"
+
+#include <glm/mat3x3.hpp>
 #include <glm/vec3.hpp>
 
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 namespace kiro::track {
 
@@ -18,20 +23,42 @@ struct ScenePhoto {
 /// eyes marked by hand, the same marks as the CPU detector's labelled set).
 ScenePhoto DefaultScenePhoto();
 
-/// The default virtual scene on the virtual RealSense device: one face about 0.6 m away moving
-/// side to side, up and down and in depth, shown as the photograph when one is given. Only one
-/// VirtualScene at a time: the device is process-wide.
+/// The default scene: one viewer about 0.6 m away moving side to side, up and down and in depth
+/// for ever (its path repeats every 8 s), shown as the photograph when one is given, else as a
+/// drawn face. Throws ImageError when the photograph cannot be read.
+SceneDescription DefaultScene(const std::optional<ScenePhoto>& photo);
+
+/// Where a display-space point lies: the camera's pose in display space.
+struct CameraPose {
+    glm::mat3 rotation{1.0f};
+    glm::vec3 position{0.0f};
+};
+
+/// A camera-space point (mm) in display space.
+glm::vec3 ToDisplay(const CameraPose& pose, const glm::vec3& cameraPoint);
+
+/// A scene played by the virtual RealSense device. Only one VirtualScene at a time: the device
+/// is process-wide.
 class VirtualScene {
 public:
-    /// Resets the device, paced in real time, and points the library's librealsense2 loading at
-    /// it; call before any engine is created. Throws ImageError when the photo cannot be read.
-    explicit VirtualScene(const std::optional<ScenePhoto>& photo);
+    /// Resets the device, describes the scene to it and points the library's librealsense2
+    /// loading at it; call before any engine is created. `realTime` paces the frames like a
+    /// camera; without it frames come as fast as they are taken and every run is the same.
+    VirtualScene(const SceneDescription& scene, bool realTime);
 
-    /// The eye midpoint in camera space (mm) at a frame's time, from the scene's path.
+    /// The main viewer's eye midpoint in camera space (mm) at a frame's time.
     glm::vec3 MidpointAt(double frameTimeMs) const;
 
-    /// The scene runs for ever; its path repeats every period.
-    static constexpr double kPeriodMs = 8000.0;
+    /// What the scene shows of each viewer at a frame's time in the mode the camera streamed,
+    /// midpoints mapped into display space by `pose`.
+    std::vector<ViewerTruth> TruthAt(double frameTimeMs, const CameraPose& pose) const;
+
+    /// A frame's time as the scene's own time, ms from the scene's start.
+    static double SceneTimeMs(double frameTimeMs);
+
+private:
+    std::size_t mainViewer_;
+    std::size_t viewers_;
 };
 
 }  // namespace kiro::track
