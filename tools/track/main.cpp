@@ -240,14 +240,16 @@ std::vector<FrameRecord> RunScene(const SceneDescription& scene, const TrackOpti
     const double expected =
         options.frames > 0 ? static_cast<double>(options.frames) : durationMs * kSceneFramesPerSecond / 1000.0;
 
-    std::vector<FrameRecord> frames = Track(configuration, platform, nullptr, [&](head::Engine& engine, TrackRecorder& recorder) {
-        RunCamera(engine, options.quiet, expected, kScenePoll,
+    const auto drive = [&](head::Engine& engine, TrackRecorder& recorder) {
+        // A suite's scenes go by too fast for a status line each.
+        RunCamera(engine, options.quiet || options.suite.has_value(), expected, kScenePoll,
                   [&](const LiveStatus& live, std::chrono::steady_clock::duration) {
                       return (options.frames > 0 && live.frames >= options.frames) ||
                              (live.frames > 0 && VirtualScene::SceneTimeMs(live.timeMs) >= durationMs);
                   },
                   recorder);
-    });
+    };
+    std::vector<FrameRecord> frames = Track(configuration, platform, nullptr, drive);
     // The capture thread runs on for a moment after the end.
     frames.erase(std::find_if(frames.begin(), frames.end(), past), frames.end());
     if (options.frames > 0 && static_cast<int64_t>(frames.size()) > options.frames) {

@@ -320,7 +320,8 @@ private:
     }
 
     SceneViewer Viewer(const Node& node, std::size_t index) const {
-        Members(node, {"name", "main", "photograph", "eyes", "interocularDistance", "glasses", "enter", "leave", "path"});
+        Members(node,
+                {"name", "main", "photograph", "eyes", "interocularDistance", "glasses", "enter", "leave", "path"});
         SceneViewer viewer;
         const auto name = Find(node, "name");
         viewer.name = name ? String(*name) : "viewer " + std::to_string(index + 1);

@@ -180,9 +180,11 @@ SceneMetrics ComputeSceneMetrics(const std::vector<FrameRecord>& frames, std::si
     }
 
     for (const ViewerTally& tally : tallies) {
-        metrics.detectionRate.push_back(tally.detectable > 0 ? std::optional<double>(static_cast<double>(tally.detected) /
-                                                                                     static_cast<double>(tally.detectable))
-                                                             : std::nullopt);
+        std::optional<double> rate;
+        if (tally.detectable > 0) {
+            rate = static_cast<double>(tally.detected) / static_cast<double>(tally.detectable);
+        }
+        metrics.detectionRate.push_back(rate);
         metrics.neverReacquired += tally.openSince ? 1 : 0;
     }
     if (!reacquireFrames.empty()) {
@@ -226,7 +228,9 @@ std::string FormatSuiteTable(const std::vector<SuiteRow>& rows) {
 }
 
 std::string FormatSuiteMarkdown(const std::vector<SuiteRow>& rows) {
-    const auto line = [](const std::vector<std::string>& cells) { return "| " + fmt::format("{}", fmt::join(cells, " | ")) + " |\n"; };
+    const auto line = [](const std::vector<std::string>& cells) {
+        return fmt::format("| {} |\n", fmt::join(cells, " | "));
+    };
     std::string text = line(Headers());
     std::vector<std::string> rule(Headers().size(), "---:");
     rule.front() = "---";
@@ -242,7 +246,9 @@ void WriteSuiteCsv(const std::vector<SuiteRow>& rows, const std::filesystem::pat
     if (!out) {
         throw std::runtime_error("cannot write " + path.string());
     }
-    const auto optional = [](const auto& value) { return value ? fmt::format("{:.3f}", double(*value)) : std::string(); };
+    const auto optional = [](const std::optional<double>& value) {
+        return value ? fmt::format("{:.3f}", *value) : std::string();
+    };
     out << "scene,frames,seconds,main_rmse_mm,main_p95_mm,detected_percent_per_viewer,unasked_switches,reacquisitions,"
            "worst_reacquire_frames,never_reacquired,false_faces_per_minute,detector_median_ms,detector_p95_ms\n";
     for (const SuiteRow& row : rows) {
