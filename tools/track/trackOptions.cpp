@@ -91,6 +91,10 @@ ParsedOptions ParseTrackOptions(int argc, const char* const* argv) {
     app.add_option("--csv", options.csvPath, "per-frame results (default: <output>/kiroTrack.csv)");
     app.add_option("--plot", options.plotPath, "plot of the main face over time (default: <output>/kiroTrack.png)");
     app.add_flag("-q,--quiet", options.quiet, "no live status line, progress bar or summary");
+    // The scripts pass their own choices of these before the user's arguments: the last one wins.
+    for (const char* name : {"--source", "--scene-photo", "--duration", "--log-level", "--output"}) {
+        app.get_option(name)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    }
 
     try {
         app.parse(argc, argv);
