@@ -266,11 +266,7 @@ std::vector<FrameRecord> RunScene(const SceneDescription& scene, const TrackOpti
 }
 
 SuiteRow SuiteRowOf(const SceneDescription& scene, const std::vector<FrameRecord>& frames) {
-    SuiteRow row{scene.name, {}, ComputeSceneMetrics(frames, scene.mainViewer)};
-    for (const SceneViewer& viewer : scene.viewers) {
-        row.viewers.push_back(viewer.name);
-    }
-    return row;
+    return {scene.name, ComputeSceneMetrics(frames, scene.mainViewer)};
 }
 
 /// The suite's scene files: the named ones, or every scene file of the folder by name.

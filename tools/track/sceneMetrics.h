@@ -54,8 +54,7 @@ SceneMetrics ComputeSceneMetrics(const std::vector<FrameRecord>& frames, std::si
 /// One scene of a suite run.
 struct SuiteRow {
     std::string scene;
-    std::vector<std::string> viewers;  // viewer names, in the scene's order
-    SceneMetrics metrics;
+    SceneMetrics metrics;  // per-viewer figures in the scene's order of viewers
 };
 
 /// The suite's table as the tool prints it: a row per scene, aligned columns.

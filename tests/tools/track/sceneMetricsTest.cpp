@@ -153,7 +153,7 @@ TEST(SceneMetricsTest, DetectionsAndFacesMatchOnlyWithinTheirRadius) {
 }
 
 TEST(SceneMetricsTest, SuiteTablesCarryEveryScene) {
-    SuiteRow full{"two-viewers", {"a", "b"}, {}};
+    SuiteRow full{"two-viewers", {}};
     full.metrics.frames = 720;
     full.metrics.mainRmseMm = 1.234;
     full.metrics.mainP95Mm = 2.5;
@@ -161,7 +161,7 @@ TEST(SceneMetricsTest, SuiteTablesCarryEveryScene) {
     full.metrics.reacquisitions = 2;
     full.metrics.worstReacquireFrames = 7;
     full.metrics.neverReacquired = 1;
-    SuiteRow empty{"empty", {"a"}, {}};
+    SuiteRow empty{"empty", {}};
 
     const std::string markdown = FormatSuiteMarkdown({full, empty});
     EXPECT_THAT(markdown, HasSubstr("| two-viewers | 720 | 1.23 | 2.50 | 100.0 / - | 0 | 2 | 7, 1 never |"));
