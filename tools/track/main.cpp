@@ -217,10 +217,14 @@ std::vector<FrameRecord> Track(const head::EngineConfiguration& configuration, P
     return frames;
 }
 
-void WriteResults(const std::vector<FrameRecord>& frames, const std::filesystem::path& csv,
-                  const std::filesystem::path& plot) {
-    WriteCsv(frames, csv);
-    WritePlot(frames, plot);
+/// Writes a run's CSV and plot, creating the output folder.
+void WriteResults(const std::vector<FrameRecord>& frames, const std::filesystem::path& outputDirectory,
+                  const std::filesystem::path& csv, const std::filesystem::path& plot) {
+    WriteOutput([&] {
+        std::filesystem::create_directories(outputDirectory);
+        WriteCsv(frames, csv);
+        WritePlot(frames, plot);
+    });
 }
 
 /// Runs one scene on the virtual camera, frames as fast as they are tracked, and returns its
@@ -258,10 +262,7 @@ std::vector<FrameRecord> RunScene(const SceneDescription& scene, const TrackOpti
     if (frames.empty()) {
         throw ToolError{kExitNoSource, "no frames arrived from the scene"};
     }
-    for (FrameRecord& frame : frames) {
-        frame.viewers = virtualScene.TruthAt(frame.timeMs, pose);
-        frame.truth = frame.viewers[scene.mainViewer].midpoint;
-    }
+    virtualScene.AddTruth(frames, pose);
     return frames;
 }
 
@@ -307,11 +308,8 @@ int RunSuite(const TrackOptions& options, Platform& platform) {
         }
         const std::vector<FrameRecord> frames = RunScene(scene, options, platform);
         rows.push_back(SuiteRowOf(scene, frames));
-        WriteOutput([&] {
-            std::filesystem::create_directories(options.outputDirectory);
-            WriteResults(frames, options.outputDirectory / (scene.name + ".csv"),
-                         options.outputDirectory / (scene.name + ".png"));
-        });
+        WriteResults(frames, options.outputDirectory, options.outputDirectory / (scene.name + ".csv"),
+                     options.outputDirectory / (scene.name + ".png"));
     }
     const std::filesystem::path markdown = options.outputDirectory / "suite.md";
     const std::filesystem::path csv = options.outputDirectory / "suite.csv";
@@ -335,10 +333,7 @@ int RunSceneFile(const TrackOptions& options, Platform& platform) {
     const std::vector<FrameRecord> frames = RunScene(scene, options, platform);
     // The scene's own figures stand for the error against the truth.
     const TrackSummary summary = Summarise(frames, {});
-    WriteOutput([&] {
-        std::filesystem::create_directories(options.outputDirectory);
-        WriteResults(frames, options.csvPath, options.plotPath);
-    });
+    WriteResults(frames, options.outputDirectory, options.csvPath, options.plotPath);
     if (!options.quiet) {
         std::printf("%s\n%s", FormatSummary(summary).c_str(), FormatSuiteTable({SuiteRowOf(scene, frames)}).c_str());
         std::printf("Results: %s\nPlot: %s\n", options.csvPath.string().c_str(), options.plotPath.string().c_str());
@@ -396,10 +391,7 @@ int RunLive(const TrackOptions& options, Platform& platform, Source source,
         }
     }
     const TrackSummary summary = Summarise(frames, truthAt);
-    WriteOutput([&] {
-        std::filesystem::create_directories(options.outputDirectory);
-        WriteResults(frames, options.csvPath, options.plotPath);
-    });
+    WriteResults(frames, options.outputDirectory, options.csvPath, options.plotPath);
     if (!options.quiet) {
         std::printf("%s", FormatSummary(summary).c_str());
         std::printf("Results: %s\nPlot: %s\n", options.csvPath.string().c_str(), options.plotPath.string().c_str());

@@ -53,8 +53,10 @@ void AddViewer(const SceneDescription& scene, const SceneViewer& viewer) {
         const GreyImage& photo = *viewer.photograph;
         const float eye1[2] = {viewer.photographEyes[0], viewer.photographEyes[1]};
         const float eye2[2] = {viewer.photographEyes[2], viewer.photographEyes[3]};
-        Require(kiroVirtualRealsenseSetFacePhoto(index, photo.pixels.data(), photo.width, photo.height, eye1, eye2),
-                scene, "photograph");
+        if (kiroVirtualRealsenseSetFacePhoto(index, photo.pixels.data(), photo.width, photo.height, eye1, eye2) != 0) {
+            throw ImageError("cannot use " + viewer.photographPath.string() +
+                             " as a face: the eye marks do not fit it");
+        }
     }
     Require(kiroVirtualRealsenseSetFaceGlasses(index, viewer.glasses ? 1 : 0), scene, "glasses");
 }
@@ -142,27 +144,29 @@ glm::vec3 VirtualScene::MidpointAt(double frameTimeMs) const {
     return Midpoint(eyes);
 }
 
-std::vector<ViewerTruth> VirtualScene::TruthAt(double frameTimeMs, const CameraPose& pose) const {
+void VirtualScene::AddTruth(std::vector<FrameRecord>& frames, const CameraPose& pose) const {
     int width = 0;
     int height = 0;
     kiroVirtualRealsenseStreamingMode(&width, &height, nullptr);
-    std::vector<ViewerTruth> truth;
-    for (std::size_t i = 0; i < viewers_; ++i) {
-        const int face = static_cast<int>(i);
-        kiroVirtualRealsenseEyes eyes{};
-        kiroVirtualRealsenseFaceView view{};
-        kiroVirtualRealsenseGetEyes(face, SceneTimeMs(frameTimeMs), &eyes);
-        kiroVirtualRealsenseGetFaceView(face, SceneTimeMs(frameTimeMs), width, height, &view);
-        ViewerTruth viewer;
-        viewer.present = view.present != 0;
-        viewer.inView = view.inView != 0;
-        viewer.occluded = view.occluded != 0;
-        viewer.midpoint = ToDisplay(pose, Midpoint(eyes));
-        viewer.eyePixels = {glm::dvec2{view.leftPixel[0], view.leftPixel[1]},
-                            glm::dvec2{view.rightPixel[0], view.rightPixel[1]}};
-        truth.push_back(viewer);
+    for (FrameRecord& frame : frames) {
+        frame.viewers.clear();
+        for (std::size_t i = 0; i < viewers_; ++i) {
+            const int face = static_cast<int>(i);
+            kiroVirtualRealsenseEyes eyes{};
+            kiroVirtualRealsenseFaceView view{};
+            kiroVirtualRealsenseGetEyes(face, SceneTimeMs(frame.timeMs), &eyes);
+            kiroVirtualRealsenseGetFaceView(face, SceneTimeMs(frame.timeMs), width, height, &view);
+            ViewerTruth viewer;
+            viewer.present = view.present != 0;
+            viewer.inView = view.inView != 0;
+            viewer.occluded = view.occluded != 0;
+            viewer.midpoint = ToDisplay(pose, Midpoint(eyes));
+            viewer.eyePixels = {glm::dvec2{view.leftPixel[0], view.leftPixel[1]},
+                                glm::dvec2{view.rightPixel[0], view.rightPixel[1]}};
+            frame.viewers.push_back(viewer);
+        }
+        frame.truth = frame.viewers[mainViewer_].midpoint;
     }
-    return truth;
 }
 
 glm::vec3 ToDisplay(const CameraPose& pose, const glm::vec3& cameraPoint) {

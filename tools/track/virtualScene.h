@@ -49,9 +49,10 @@ public:
     /// The main viewer's eye midpoint in camera space (mm) at a frame's time.
     glm::vec3 MidpointAt(double frameTimeMs) const;
 
-    /// What the scene shows of each viewer at a frame's time in the mode the camera streamed,
-    /// midpoints mapped into display space by `pose`.
-    std::vector<ViewerTruth> TruthAt(double frameTimeMs, const CameraPose& pose) const;
+    /// Fills in each frame's `viewers` (what the scene showed of each viewer at the frame's time,
+    /// in the mode the camera streamed, midpoints mapped into display space by `pose`) and
+    /// `truth` (the main viewer's midpoint).
+    void AddTruth(std::vector<FrameRecord>& frames, const CameraPose& pose) const;
 
     /// A frame's time as the scene's own time, ms from the scene's start.
     static double SceneTimeMs(double frameTimeMs);
