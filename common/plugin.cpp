@@ -1,6 +1,7 @@
 #include "common/plugin.h"
 
-#include "common/pluginInternal.h"
+#include "common/exception.h"
+#include "common/sharedLibraryInternal.h"
 #include "common/systemQueries.h"
 
 #include <spdlog/spdlog.h>
@@ -12,27 +13,21 @@
 
 namespace kiro {
 
-PluginLibrary::PluginLibrary(const std::string& name) {
-    const std::string fileName = detail::PluginFileName(name);
+SharedLibrary LoadPluginLibrary(const std::string& name) {
+    const std::string fileName = detail::LibraryFileName(name);
     const std::filesystem::path besideLibrary = GetLibraryPath().parent_path() / fileName;
-    handle = detail::LoadLibraryAtPath(besideLibrary);
-    if (handle == nullptr) {
+    std::string reason;
+    SharedLibrary library = SharedLibrary::TryLoad({LibraryCandidate::Kind::Path, besideLibrary}, reason);
+    if (!library) {
         spdlog::warn("[Plugin] Failed to load library at path \"{}\". Looking in PATH.", besideLibrary.string());
-        handle = detail::LoadLibraryBySystemSearch(fileName);
+        library = SharedLibrary::TryLoad({LibraryCandidate::Kind::FileName, fileName}, reason);
     }
-    if (handle == nullptr) {
-        KIRO_THROW("failed to load library \"{}\": {}", name, detail::LastLoaderError());
+    if (!library) {
+        KIRO_THROW("failed to load library \"{}\": {}", name, reason);
     }
     spdlog::debug("[Plugin] Successfully loaded library \"{}\"", name);
+    return library;
 }
-
-PluginLibrary::~PluginLibrary() {
-    if (handle != nullptr) {
-        detail::FreeLibraryHandle(handle);
-    }
-}
-
-void* PluginLibrary::FindSymbol(const char* symbol) const { return detail::FindLibrarySymbol(handle, symbol); }
 
 }  // namespace kiro
 
@@ -73,9 +68,9 @@ FaceDetector* CreateDetector(const BlinkDetectorPlugin& plugin, const BlinkDetec
 }  // namespace
 
 BlinkDetectorPlugin::BlinkDetectorPlugin(kiro_face_detector_backend_e backend)
-    : library(PluginName(backend)),
-      createDetector(library, "Plugin_CreateBlinkDetector"),
-      deleteDetector(library, "Plugin_DeleteBlinkDetector") {}
+    : library(LoadPluginLibrary(PluginName(backend))),
+      createDetector(library.GetFunction<CreateFunction>("Plugin_CreateBlinkDetector")),
+      deleteDetector(library.GetFunction<DeleteFunction>("Plugin_DeleteBlinkDetector")) {}
 
 std::shared_ptr<FaceDetector> CreateBlinkDetector(const BlinkDetectorConfiguration& configuration,
                                                   AssetManager* assets) {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "common/assetManager.h"
-#include "common/exception.h"
 #include "common/export.h"
+#include "common/sharedLibrary.h"
 #include "voveDizevuro/engine/faceDetector.h"
 
 #include <memory>
@@ -10,46 +10,10 @@
 
 namespace kiro {
 
-/// Owns one loaded dynamic library. Looks beside this library's own file first, then lets the
-/// operating system search (PATH on Windows, the loader's search path on Linux).
-class PluginLibrary {
-public:
-    /// `name` is the file name without extension. Throws Exception when it cannot be loaded.
-    explicit PluginLibrary(const std::string& name);
-    ~PluginLibrary();
-    PluginLibrary(const PluginLibrary&) = delete;
-    PluginLibrary& operator=(const PluginLibrary&) = delete;
-
-    /// Address of an exported symbol, or null (the loader's error text then describes why).
-    void* FindSymbol(const char* symbol) const;
-
-    void* handle = nullptr;
-};
-
-namespace detail {
-/// Text of the loader's last failure on this thread.
-std::string LastLoaderError();
-}  // namespace detail
-
-template <typename Signature>
-class PluginFunction;
-
-/// One entry point of a plug-in, resolved by its exported name.
-template <typename R, typename... Args>
-class PluginFunction<R(Args...)> {
-public:
-    /// Throws Exception when the library does not export `symbol`.
-    PluginFunction(const PluginLibrary& library, const char* symbol)
-        : function(reinterpret_cast<R (*)(Args...)>(library.FindSymbol(symbol))) {
-        if (function == nullptr) {
-            KIRO_THROW("failed to load symbol \"{}\": {}", symbol, detail::LastLoaderError());
-        }
-    }
-
-    R operator()(Args... args) const { return function(args...); }
-
-    R (*function)(Args...);
-};
+/// Loads the plug-in "<name>.dll" ("<name>.so" on Linux) from the folder of this library's own
+/// file, else (after a warning) by its bare file name through the system's library search.
+/// Throws Exception "failed to load library "<name>": <reason>" when neither loads.
+SharedLibrary LoadPluginLibrary(const std::string& name);
 
 }  // namespace kiro
 
@@ -61,9 +25,12 @@ struct BlinkDetectorPlugin {
     /// Unknown backend values are logged and fall back to the CPU plug-in.
     explicit BlinkDetectorPlugin(kiro_face_detector_backend_e backend);
 
-    PluginLibrary library;
-    PluginFunction<FaceDetector*(const BlinkDetectorConfiguration&, AssetManager*)> createDetector;
-    PluginFunction<void(FaceDetector*)> deleteDetector;
+    using CreateFunction = FaceDetector*(const BlinkDetectorConfiguration&, AssetManager*);
+    using DeleteFunction = void(FaceDetector*);
+
+    SharedLibrary library;
+    CreateFunction* createDetector;
+    DeleteFunction* deleteDetector;
 };
 
 /// Creates a detector from the plug-in of `configuration.faceDetector->backend`. The plug-in

@@ -19,6 +19,9 @@ KIRO_API std::filesystem::path GetLibraryPath();
 KIRO_API std::filesystem::path GetLibraryPath(void* address);
 /// The machine-wide application-data folder; empty on failure.
 KIRO_API std::filesystem::path GetAppDataPath();
+/// The path in environment variable `name`; empty when it is unset or empty. Paths outside the
+/// narrow code page stay intact on Windows.
+KIRO_API std::filesystem::path GetEnvironmentPath(const char* name);
 /// This library's directory joined with "ZARVOLogs" (relative "ZARVOLogs" when unknown).
 KIRO_API std::filesystem::path GetDefaultLogsDirectory();
 /// System text of the calling thread's last error; empty when there is none. Call it before

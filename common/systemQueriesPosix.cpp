@@ -170,6 +170,11 @@ fs::path GetAppDataPath() {
     return "/usr/local/share";
 }
 
+fs::path GetEnvironmentPath(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? fs::path(value) : fs::path();
+}
+
 std::string GetLastErrorAsString() {
     const int ec = errno;
     if (ec == 0) {

@@ -7,6 +7,7 @@
 #include <setupapi.h>
 #include <shlobj.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -124,6 +125,13 @@ fs::path GetAppDataPath() {
         return {};
     }
     return buffer;
+}
+
+fs::path GetEnvironmentPath(const char* name) {
+    // The wide variant keeps paths outside the ANSI code page intact.
+    const std::wstring wideName(name, name + std::char_traits<char>::length(name));
+    const wchar_t* value = _wgetenv(wideName.c_str());
+    return value != nullptr ? fs::path(value) : fs::path();
 }
 
 std::string GetLastErrorAsString() {

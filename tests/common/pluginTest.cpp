@@ -108,8 +108,8 @@ TEST_F(NoPlugins, CreateReportsTheLoadFailureAndReturnsNothing) {
                               0),
               0u)
         << last.text;
-    // The message carries the location of the loader's constructor.
-    EXPECT_NE(last.text.find(" in kiro::PluginLibrary::PluginLibrary common/plugin:"), std::string::npos) << last.text;
+    // The message carries the location of the loader.
+    EXPECT_NE(last.text.find(" in kiro::LoadPluginLibrary common/plugin:"), std::string::npos) << last.text;
 }
 
 // --- the CPU plug-in on the search path ---------------------------------------------------------
@@ -225,7 +225,8 @@ TEST_F(NoDeletePlugin, MissingDeleteEntryPointFailsAndFreesTheLibrary) {
     EXPECT_EQ(CreateBlinkDetector(observed.configuration, nullptr), nullptr);
     EXPECT_EQ(log.Count("[BlinkDetectorLoader] Failed to load: failed to load symbol \"Plugin_DeleteBlinkDetector\": "),
               1);
-    EXPECT_EQ(log.Count(" in kiro::PluginFunction<"), 1) << "the location names the resolver";
+    EXPECT_EQ(log.Count(" in kiro::SharedLibrary::RequireSymbol common/sharedLibrary:"), 1)
+        << "the location names the resolver";
     EXPECT_TRUE(TakeEvents().empty()) << "create is never called";
     EXPECT_FALSE(IsModuleLoaded(kCpuPlugin));
     EXPECT_FALSE(IsBlinkDetectorBackendSupported(kKiroFaceDetectorBackendCPU));

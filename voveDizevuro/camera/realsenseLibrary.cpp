@@ -1,10 +1,6 @@
 #include "voveDizevuro/camera/realsenseLibrary.h"
 
-#include "common/exception.h"
-#include "common/plugin.h"
-#include "common/pluginInternal.h"
-
-#include <fmt/format.h>
+#include "common/systemQueries.h"
 
 #include <mutex>
 #include <optional>
@@ -14,26 +10,12 @@ namespace kiro::head {
 
 namespace {
 
-/// UTF-8 text of a path; never throws for characters outside the narrow code page.
-std::string PathText(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-void* LoadCandidate(const RealsenseLibraryCandidate& candidate) {
-    if (candidate.kind == RealsenseLibraryCandidate::Kind::Path) {
-        return kiro::detail::LoadLibraryAtPath(candidate.location);
-    }
-    return kiro::detail::LoadLibraryBySystemSearch(PathText(candidate.location));
-}
-
-/// Fills every pointer of the table from `library`; the name of the first missing function
-/// otherwise.
-std::optional<std::string> ResolveFunctions(RealsenseApi& api, void* library) {
-#define KIRO_RS2_RESOLVE(returnType, name, parameters)                                  \
-    api.name = reinterpret_cast<kiro_##name##_fn>(kiro::detail::FindLibrarySymbol(library, #name)); \
-    if (api.name == nullptr) {                                                          \
-        return std::string(#name);                                                      \
+/// Fills every pointer of the table from `library`; the first missing function otherwise.
+std::optional<std::string> ResolveFunctions(RealsenseApi& api, const SharedLibrary& library) {
+#define KIRO_RS2_RESOLVE(returnType, name, parameters)                              \
+    api.name = reinterpret_cast<kiro_##name##_fn>(library.FindSymbol(#name));       \
+    if (api.name == nullptr) {                                                      \
+        return std::string("missing function " #name);                             \
     }
     KIRO_RS2_FUNCTIONS(KIRO_RS2_RESOLVE)
 #undef KIRO_RS2_RESOLVE
@@ -42,39 +24,24 @@ std::optional<std::string> ResolveFunctions(RealsenseApi& api, void* library) {
 
 }  // namespace
 
-void LibraryHandleDeleter::operator()(void* handle) const { kiro::detail::FreeLibraryHandle(handle); }
-
-std::vector<RealsenseLibraryCandidate> RealsenseLibraryCandidates() {
-    std::vector<RealsenseLibraryCandidate> candidates;
-    if (auto path = kiro::detail::RealsenseLibraryOverride(); !path.empty()) {
-        candidates.push_back({RealsenseLibraryCandidate::Kind::Path, std::move(path)});
+std::vector<LibraryCandidate> RealsenseLibraryCandidates() {
+    std::vector<LibraryCandidate> candidates;
+    if (auto path = GetEnvironmentPath("KIRO_REALSENSE2_LIBRARY"); !path.empty()) {
+        candidates.push_back({LibraryCandidate::Kind::Path, std::move(path)});
     }
     for (auto& name : kiro::detail::RealsenseLibraryFileNames()) {
-        candidates.push_back({RealsenseLibraryCandidate::Kind::FileName, std::move(name)});
+        candidates.push_back({LibraryCandidate::Kind::FileName, std::move(name)});
     }
     return candidates;
 }
 
-std::unique_ptr<RealsenseApi> LoadRealsenseApiFrom(std::span<const RealsenseLibraryCandidate> candidates) {
-    std::vector<std::string> attempts;
-    for (const auto& candidate : candidates) {
-        LibraryHandle library(LoadCandidate(candidate));
-        if (!library) {
-            // Read at once: the loader's error text belongs to its last call on this thread.
-            const std::string reason = kiro::detail::LastLoaderError();
-            attempts.push_back(fmt::format("\"{}\" ({})", PathText(candidate.location), reason));
-            continue;
-        }
-        auto api = std::make_unique<RealsenseApi>();
-        if (auto missing = ResolveFunctions(*api, library.get())) {
-            attempts.push_back(
-                fmt::format("\"{}\" (missing function {})", PathText(candidate.location), *missing));
-            continue;
-        }
-        api->library = std::move(library);
-        return api;
-    }
-    KIRO_THROW("librealsense2 is not available: tried {}", fmt::join(attempts, ", "));
+std::unique_ptr<RealsenseApi> LoadRealsenseApiFrom(std::span<const LibraryCandidate> candidates) {
+    // A refused candidate leaves pointers into its freed library behind; the accepted one
+    // overwrites every pointer.
+    auto api = std::make_unique<RealsenseApi>();
+    api->library = LoadFirstLibrary(candidates, "librealsense2",
+                                    [&api](const SharedLibrary& library) { return ResolveFunctions(*api, library); });
+    return api;
 }
 
 std::shared_ptr<const RealsenseApi> LoadRealsenseApi() {

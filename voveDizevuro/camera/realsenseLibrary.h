@@ -3,6 +3,7 @@
 // librealsense2 loaded at run time: the library is never linked, so the camera calls it through
 // a table of function pointers resolved from the loaded file.
 
+#include "common/sharedLibrary.h"
 #include "voveDizevuro/camera/realsenseApi.h"
 
 #include <filesystem>
@@ -13,12 +14,6 @@
 
 namespace kiro::head {
 
-/// Frees a loaded library handle.
-struct LibraryHandleDeleter {
-    void operator()(void* handle) const;
-};
-using LibraryHandle = std::unique_ptr<void, LibraryHandleDeleter>;
-
 /// One function pointer per entry of KIRO_RS2_FUNCTIONS, named like the function
 /// (`api.rs2_create_context(...)`), and the library they live in. A loaded table has every
 /// pointer set; the library stays loaded as long as the table lives.
@@ -28,27 +23,17 @@ struct RealsenseApi {
 #undef KIRO_RS2_TABLE_ENTRY
 
     /// Empty for a table whose pointers were filled in by hand.
-    LibraryHandle library;
-};
-
-/// A place to load librealsense2 from.
-struct RealsenseLibraryCandidate {
-    enum class Kind {
-        Path,      ///< a file path, loaded as given
-        FileName,  ///< a bare file name, found by the operating system's library search
-    };
-    Kind kind;
-    std::filesystem::path location;
+    SharedLibrary library;
 };
 
 /// Where librealsense2 is looked for, in order: the path in the environment variable
 /// KIRO_REALSENSE2_LIBRARY when it is set and not empty, then the platform's usual file names.
-std::vector<RealsenseLibraryCandidate> RealsenseLibraryCandidates();
+std::vector<LibraryCandidate> RealsenseLibraryCandidates();
 
 /// Loads the first candidate that loads and exports every function of the list. A candidate
 /// that loads but lacks a function is freed and counts as unusable. Throws Exception
 /// "librealsense2 is not available: tried "<candidate>" (<reason>), ..." when none is usable.
-std::unique_ptr<RealsenseApi> LoadRealsenseApiFrom(std::span<const RealsenseLibraryCandidate> candidates);
+std::unique_ptr<RealsenseApi> LoadRealsenseApiFrom(std::span<const LibraryCandidate> candidates);
 
 /// The process-wide table of librealsense2, loaded from RealsenseLibraryCandidates() on first use
 /// and shared by every caller while any of them holds it; the library is freed when the last
@@ -59,8 +44,6 @@ std::shared_ptr<const RealsenseApi> LoadRealsenseApi();
 }  // namespace kiro::head
 
 namespace kiro::detail {
-/// The path in KIRO_REALSENSE2_LIBRARY; empty when unset or empty.
-std::filesystem::path RealsenseLibraryOverride();
 /// The platform's usual file names of librealsense2, most preferred first.
 std::vector<std::string> RealsenseLibraryFileNames();
 }  // namespace kiro::detail

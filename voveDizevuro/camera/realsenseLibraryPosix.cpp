@@ -2,7 +2,6 @@
 
 #include <fmt/format.h>
 
-#include <cstdlib>
 
 namespace kiro::detail {
 
@@ -14,11 +13,6 @@ constexpr int kOldestMinorVersion = 50;
 constexpr int kNewestMinorVersion = 57;
 
 }  // namespace
-
-std::filesystem::path RealsenseLibraryOverride() {
-    const char* value = std::getenv("KIRO_REALSENSE2_LIBRARY");
-    return value != nullptr ? std::filesystem::path(value) : std::filesystem::path();
-}
 
 std::vector<std::string> RealsenseLibraryFileNames() {
     // The unversioned name exists only where the development files are installed; the run-time

@@ -20,13 +20,13 @@ void SetTestEnvironment(const char* name, const char* value);
 
 namespace {
 
+using kiro::LibraryCandidate;
 using kiro::head::LoadRealsenseApi;
 using kiro::head::LoadRealsenseApiFrom;
 using kiro::head::RealsenseApi;
-using kiro::head::RealsenseLibraryCandidate;
 using kiro::head::RealsenseLibraryCandidates;
 using testing::HasSubstr;
-using Kind = RealsenseLibraryCandidate::Kind;
+using Kind = LibraryCandidate::Kind;
 
 constexpr const char* kVariable = "KIRO_REALSENSE2_LIBRARY";
 constexpr const char* kFullLibrary = KIRO_TEST_REALSENSE2_FULL;
@@ -40,7 +40,7 @@ protected:
     static void SetOverride(const char* value) { kiro::test::SetTestEnvironment(kVariable, value); }
 
     /// The message of the Exception that loading from `candidates` throws.
-    static std::string LoadFailure(const std::vector<RealsenseLibraryCandidate>& candidates) {
+    static std::string LoadFailure(const std::vector<LibraryCandidate>& candidates) {
         try {
             LoadRealsenseApiFrom(candidates);
         } catch (const kiro::Exception& e) {
@@ -53,7 +53,7 @@ protected:
     static std::string MissingPath() { return testing::TempDir() + "noSuchFolder/realsense2-missing"; }
 };
 
-std::vector<std::string> FileNamesOf(const std::vector<RealsenseLibraryCandidate>& candidates) {
+std::vector<std::string> FileNamesOf(const std::vector<LibraryCandidate>& candidates) {
     std::vector<std::string> names;
     for (const auto& candidate : candidates) {
         if (candidate.kind == Kind::FileName) {
@@ -114,7 +114,7 @@ TEST_F(RealsenseLibraryTest, WithoutLibrealsense2LoadingThrowsNamingEveryAttempt
     // Every attempt carries the loader's reason, which is never empty.
     EXPECT_THAT(message, testing::Not(HasSubstr("()")));
     // The throw site is folded into the text.
-    EXPECT_THAT(message, HasSubstr(" in kiro::head::LoadRealsenseApiFrom voveDizevuro/camera/realsenseLibrary:"));
+    EXPECT_THAT(message, HasSubstr(" in kiro::LoadFirstLibrary common/sharedLibrary:"));
 }
 
 TEST_F(RealsenseLibraryTest, ALibraryLackingAFunctionIsUnusableAndFreed) {
@@ -138,11 +138,11 @@ TEST_F(RealsenseLibraryTest, AttemptsAreListedInOrderWithTheirReasons) {
 }
 
 TEST_F(RealsenseLibraryTest, LoadsTheFirstUsableCandidateAndResolvesEveryFunction) {
-    const auto api = LoadRealsenseApiFrom(std::vector<RealsenseLibraryCandidate>{
+    const auto api = LoadRealsenseApiFrom(std::vector<LibraryCandidate>{
         {Kind::Path, MissingPath()}, {Kind::Path, kPartialLibrary}, {Kind::Path, kFullLibrary}});
 
     ASSERT_NE(api, nullptr);
-    EXPECT_NE(api->library, nullptr);
+    EXPECT_TRUE(api->library);
     EXPECT_TRUE(AllFunctionsResolved(*api));
     EXPECT_EQ(api->rs2_get_api_version(nullptr), 0) << "calls reach the stand-in library";
     EXPECT_TRUE(kiro::test::IsModuleLoaded(kFullLibrary));
@@ -150,7 +150,7 @@ TEST_F(RealsenseLibraryTest, LoadsTheFirstUsableCandidateAndResolvesEveryFunctio
 }
 
 TEST_F(RealsenseLibraryTest, TheTableKeepsItsLibraryLoaded) {
-    auto api = LoadRealsenseApiFrom(std::vector<RealsenseLibraryCandidate>{{Kind::Path, kFullLibrary}});
+    auto api = LoadRealsenseApiFrom(std::vector<LibraryCandidate>{{Kind::Path, kFullLibrary}});
     EXPECT_TRUE(kiro::test::IsModuleLoaded(kFullLibrary));
     api.reset();
     EXPECT_FALSE(kiro::test::IsModuleLoaded(kFullLibrary));

@@ -1,5 +1,4 @@
-#include "common/plugin.h"
-#include "common/pluginInternal.h"
+#include "common/sharedLibraryInternal.h"
 
 #include <dlfcn.h>
 
@@ -7,11 +6,11 @@
 
 namespace kiro::detail {
 
-std::string PluginFileName(const std::string& name) { return fmt::format("{}.so", name); }
+std::string LibraryFileName(const std::string& name) { return fmt::format("{}.so", name); }
 
 void* LoadLibraryAtPath(const std::filesystem::path& path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
 
-void* LoadLibraryBySystemSearch(const std::string& fileName) {
+void* LoadLibraryBySystemSearch(const std::filesystem::path& fileName) {
     return dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
