@@ -8,11 +8,48 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace kiro::head::cpu::test {
+
+namespace {
+
+constexpr std::string_view kKnownTags[] = {"glasses", "turned", "several", "small", "dim", "ignore"};
+constexpr std::string_view kNpmPrefix = "npm:";
+
+/// Where scripts/fetchTestImages.sh puts a package's file, inside the test image folder.
+std::string ImagePath(const std::string& package, const std::string& path) {
+    if (package.starts_with(kNpmPrefix)) {
+        return "npm/" + package.substr(kNpmPrefix.size()) + "/" + path;
+    }
+    return path;
+}
+
+std::string FullPath(const std::string& path) { return std::string(KIRO_TEST_IMAGES) + "/" + path; }
+
+/// The whole factor a photograph of this width loads shrunk by.
+int ShrinkFactor(int width) { return (width + kMaxLoadedWidth - 1) / kMaxLoadedWidth; }
+
+std::vector<std::string> SplitTags(const std::string& text) {
+    std::vector<std::string> tags;
+    std::istringstream words(text);
+    std::string tag;
+    while (std::getline(words, tag, ';')) {
+        if (std::find(std::begin(kKnownTags), std::end(kKnownTags), tag) == std::end(kKnownTags)) {
+            ADD_FAILURE() << "unknown tag '" << tag << "' in " << KIRO_EYE_LABELS;
+        }
+        tags.push_back(tag);
+    }
+    return tags;
+}
+
+}  // namespace
+
+bool LabelledFace::HasTag(std::string_view tag) const { return std::find(tags.begin(), tags.end(), tag) != tags.end(); }
 
 std::vector<LabelledFace> ReadLabels() {
     std::ifstream file(KIRO_EYE_LABELS);
@@ -30,24 +67,67 @@ std::vector<LabelledFace> ReadLabels() {
         }
         std::istringstream fields(line);
         std::string package;
-        LabelledFace face;
-        std::string number;
+        std::string path;
         std::getline(fields, package, ',');
-        std::getline(fields, face.path, ',');
+        std::getline(fields, path, ',');
+        LabelledFace face;
+        face.path = ImagePath(package, path);
+        std::string number;
         double values[4] = {};
         for (double& value : values) {
             std::getline(fields, number, ',');
             value = std::stod(number);
         }
-        face.eyes[0] = {values[0], values[1]};
-        face.eyes[1] = {values[2], values[3]};
+        std::string tags;
+        std::getline(fields, tags);
+        face.tags = SplitTags(tags);
+        // A missing photograph keeps its labels as marked; LoadGrey reports it.
+        int width = 0;
+        int height = 0;
+        int channels = 0;
+        const int factor =
+            stbi_info(FullPath(face.path).c_str(), &width, &height, &channels) != 0 ? ShrinkFactor(width) : 1;
+        // Shrunk pixel i averages pixels factor * i .. factor * i + factor - 1.
+        const auto shrink = [factor](double x, double y) {
+            return (glm::dvec2(x, y) - 0.5 * (factor - 1)) / static_cast<double>(factor);
+        };
+        face.eyes[0] = shrink(values[0], values[1]);
+        face.eyes[1] = shrink(values[2], values[3]);
         faces.push_back(face);
     }
     return faces;
 }
 
+std::vector<LabelledFace> Untagged(const std::vector<LabelledFace>& faces) {
+    std::vector<LabelledFace> untagged;
+    std::copy_if(faces.begin(), faces.end(), std::back_inserter(untagged),
+                 [](const LabelledFace& face) { return face.tags.empty(); });
+    return untagged;
+}
+
+std::vector<LabelledFace> Tagged(const std::vector<LabelledFace>& faces) {
+    std::vector<LabelledFace> tagged;
+    std::copy_if(faces.begin(), faces.end(), std::back_inserter(tagged),
+                 [](const LabelledFace& face) { return !face.tags.empty(); });
+    return tagged;
+}
+
+std::vector<LabelledImage> GroupByImage(const std::vector<LabelledFace>& faces) {
+    std::vector<LabelledImage> images;
+    for (const LabelledFace& face : faces) {
+        auto image = std::find_if(images.begin(), images.end(),
+                                  [&](const LabelledImage& candidate) { return candidate.path == face.path; });
+        if (image == images.end()) {
+            images.push_back({face.path, {}});
+            image = std::prev(images.end());
+        }
+        image->faces.push_back(face);
+    }
+    return images;
+}
+
 Image LoadGrey(const std::string& path) {
-    const std::string full = std::string(KIRO_TEST_IMAGES) + "/" + path;
+    const std::string full = FullPath(path);
     int width = 0;
     int height = 0;
     int channels = 0;
@@ -56,8 +136,20 @@ Image LoadGrey(const std::string& path) {
         ADD_FAILURE() << "cannot read " << full << " (scripts/fetchTestImages.sh fetches the labelled set)";
         throw std::runtime_error("missing test image");
     }
-    Image image{width, height, std::vector<std::uint8_t>(pixels, pixels + width * height)};
-    stbi_image_free(pixels);
+    const std::unique_ptr<unsigned char, decltype(&stbi_image_free)> owned(pixels, &stbi_image_free);
+    const int factor = ShrinkFactor(width);
+    Image image = Filled(width / factor, height / factor, 0);
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            int sum = 0;
+            for (int v = 0; v < factor; ++v) {
+                for (int u = 0; u < factor; ++u) {
+                    sum += pixels[static_cast<std::size_t>((y * factor + v) * width + x * factor + u)];
+                }
+            }
+            image.At(x, y) = static_cast<std::uint8_t>((sum + factor * factor / 2) / (factor * factor));
+        }
+    }
     return image;
 }
 

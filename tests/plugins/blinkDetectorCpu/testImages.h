@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kiro::head::cpu::test {
@@ -19,14 +20,34 @@ struct Image {
     std::uint8_t& At(int x, int y) { return pixels[static_cast<std::size_t>(y * width + x)]; }
 };
 
-/// One photograph of the labelled set with its hand-marked eye centres.
+/// Photographs wider than this load shrunk by a whole factor, their labels with them.
+constexpr int kMaxLoadedWidth = 960;
+
+/// One hand-labelled face: its photograph, its eye centres and what makes it hard.
 struct LabelledFace {
-    std::string path;    // inside the test image folder
-    glm::dvec2 eyes[2];  // eyes[0] at the smaller column
+    std::string path;               // inside the test image folder
+    glm::dvec2 eyes[2];             // eyes[0] at the smaller column, in the photograph as loaded
+    std::vector<std::string> tags;  // words from the labels file's header comment; empty for none
+
+    bool HasTag(std::string_view tag) const;
 };
 
+/// A photograph with every labelled face in it.
+struct LabelledImage {
+    std::string path;
+    std::vector<LabelledFace> faces;
+};
+
+/// Every labelled face in the labels file's order; an unknown tag fails the test.
 std::vector<LabelledFace> ReadLabels();
-/// The labelled photograph as grey levels; fails the test (fatally) when it cannot be read.
+/// The faces without tags: one clearly visible face per photograph.
+std::vector<LabelledFace> Untagged(const std::vector<LabelledFace>& faces);
+/// The faces with at least one tag.
+std::vector<LabelledFace> Tagged(const std::vector<LabelledFace>& faces);
+/// The faces grouped by photograph, photographs in the order their first face comes.
+std::vector<LabelledImage> GroupByImage(const std::vector<LabelledFace>& faces);
+/// The labelled photograph as grey levels, shrunk as `kMaxLoadedWidth` says; fails the test
+/// (fatally) when it cannot be read.
 Image LoadGrey(const std::string& path);
 Image Filled(int width, int height, std::uint8_t level);
 /// Gaussian noise of the given deviation with a fixed seed.
