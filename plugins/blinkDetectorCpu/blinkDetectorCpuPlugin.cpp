@@ -1,12 +1,11 @@
 // Entry points of the CPU detector plug-in, looked up by the library's loader by these
 // undecorated names.
 
-#include "cpuFaceDetector.h"
+#include "cpuDetectorFactory.h"
+#include "onnxRuntime.h"
 
 #include "common/assetManager.h"
 
-#include <string>
-#include <utility>
 
 #if defined(_WIN32)
 #define KIRO_PLUGIN_EXPORT extern "C" __declspec(dllexport)
@@ -14,9 +13,11 @@
 #define KIRO_PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
-/// A new detector reading its cascades from the assets folder beside this plug-in's file. Throws
-/// std::runtime_error (or the manager's exception) when a cascade is missing or malformed;
-/// returns null without an asset manager. The caller frees it with Plugin_DeleteBlinkDetector.
+/// A new detector reading its models from the assets folder beside this plug-in's file: BlazeFace
+/// on ONNX Runtime, or the Haar cascades when the runtime or a model is missing. Throws
+/// std::runtime_error (or the manager's exception) when it falls back and a cascade is missing
+/// or malformed; returns null without an asset manager. The caller frees it with
+/// Plugin_DeleteBlinkDetector.
 KIRO_PLUGIN_EXPORT kiro::head::FaceDetector* Plugin_CreateBlinkDetector(
     const kiro::head::BlinkDetectorConfiguration& configuration, kiro::AssetManager* assets);
 
@@ -27,14 +28,13 @@ kiro::head::FaceDetector* Plugin_CreateBlinkDetector(const kiro::head::BlinkDete
     if (assets == nullptr) {
         return nullptr;
     }
-    using kiro::head::cpu::HaarCascade;
-    kiro::AssetLocation besidePlugin{{}, reinterpret_cast<void*>(&Plugin_CreateBlinkDetector)};
-    HaarCascade faces = HaarCascade::Parse(assets->ReadString(kiro::head::cpu::kFaceCascadeAsset, &besidePlugin));
-    HaarCascade eyes = HaarCascade::Parse(assets->ReadString(kiro::head::cpu::kEyeCascadeAsset, &besidePlugin));
+    void* self = reinterpret_cast<void*>(&Plugin_CreateBlinkDetector);
+    kiro::AssetLocation besidePlugin{{}, self};
     const int maxFaces = configuration.faceDetector != nullptr ? configuration.faceDetector->maxNumOfFaces : 1;
-    return new kiro::head::cpu::CpuFaceDetector(std::move(faces), std::move(eyes), maxFaces);
+    return kiro::head::cpu::CreateCpuDetector(*assets, &besidePlugin, kiro::head::cpu::OnnxRuntimeCandidates(self),
+                                              maxFaces);
 }
 
 void Plugin_DeleteBlinkDetector(kiro::head::FaceDetector* detector) {
-    delete static_cast<kiro::head::cpu::CpuFaceDetector*>(detector);
+    delete static_cast<kiro::head::cpu::PluginFaceDetector*>(detector);
 }

@@ -1,15 +1,14 @@
 #include "cpuFaceDetector.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
-#include <exception>
 #include <utility>
 
 namespace kiro::head::cpu {
 
 namespace {
 
-constexpr double kInterocularDistanceM = 0.063;
 /// Distance of the eyes in front of the head's turning axis, in interocular distances.
 constexpr double kEyeLeverInInterocular = 80.0 / 63.0;
 /// A tracked face is searched for within this share of its size around its last box, at sizes
@@ -36,10 +35,6 @@ constexpr double kEyeMaxShare = 0.33;
 constexpr double kEyeScaleStep = 1.15;
 constexpr double kEyeBoxWidth = 0.8;
 constexpr double kEyeBoxHeight = 0.6;
-/// Depth is sampled on a grid of this many steps each side of the eye, this many pixels apart.
-constexpr int kDepthReach = 2;
-constexpr int kDepthStep = 2;
-
 double Overlap(const Box& a, const Box& b) {
     const int width = std::min(a.x + a.width, b.x + b.width) - std::max(a.x, b.x);
     const int height = std::min(a.y + a.height, b.y + b.height) - std::max(a.y, b.y);
@@ -48,11 +43,6 @@ double Overlap(const Box& a, const Box& b) {
     }
     const double shared = static_cast<double>(width) * height;
     return shared / (static_cast<double>(a.width) * a.height + static_cast<double>(b.width) * b.height - shared);
-}
-
-bool Inside(const glm::dvec2& p, const GreyView& image) {
-    return std::isfinite(p.x) && std::isfinite(p.y) && p.x >= 0.0 && p.y >= 0.0 && p.x <= image.width - 1.0 &&
-           p.y <= image.height - 1.0;
 }
 
 }  // namespace
@@ -76,8 +66,7 @@ void CpuFaceDetector::SetMaxNumOfFaces(int n) {
 kiro_face_detector_backend_e CpuFaceDetector::GetBackend() const { return kKiroFaceDetectorBackendCPU; }
 
 void CpuFaceDetector::OnCameraIntrinsicsChange(const CameraIntrinsics& intrinsics) {
-    intrinsics_ = intrinsics;
-    hasIntrinsics_ = true;
+    builder_.SetIntrinsics(intrinsics);
 }
 
 FaceDetector::Output& CpuFaceDetector::Detect(const CameraFrame& frame) {
@@ -204,85 +193,19 @@ bool CpuFaceDetector::LocateEye(const GreyView& image, const Box& face, int side
     return true;
 }
 
-glm::dvec2 CpuFaceDetector::FocalLengths(const GreyView& image) const {
-    if (hasIntrinsics_ && std::isfinite(intrinsics_.fx) && std::isfinite(intrinsics_.fy) && intrinsics_.fx > 0.0f &&
-        intrinsics_.fy > 0.0f) {
-        // Intrinsics of another resolution of the same camera scale with the image.
-        if (intrinsics_.width > 0 && intrinsics_.height > 0) {
-            return {intrinsics_.fx * static_cast<double>(image.width) / intrinsics_.width,
-                    intrinsics_.fy * static_cast<double>(image.height) / intrinsics_.height};
-        }
-        return {intrinsics_.fx, intrinsics_.fy};
-    }
-    return {static_cast<double>(image.width), static_cast<double>(image.width)};
-}
-
-float CpuFaceDetector::MedianDepthAround(const CameraFrame& frame, const GreyView& image, const glm::dvec2& eye) {
-    depthSamples_.clear();
-    for (int dy = -kDepthReach; dy <= kDepthReach; ++dy) {
-        for (int dx = -kDepthReach; dx <= kDepthReach; ++dx) {
-            const glm::dvec2 at = eye + glm::dvec2(dx * kDepthStep, dy * kDepthStep);
-            float depth = 0.0f;
-            try {
-                if (Inside(at, image) && frame.GetDepth(at, &depth) && std::isfinite(depth) && depth > 0.0f) {
-                    depthSamples_.push_back(depth);
-                }
-            } catch (const std::exception&) {
-                // A camera may report a failed lookup by throwing (a hole or no depth stream).
-            }
-        }
-    }
-    if (depthSamples_.empty()) {
-        return 0.0f;
-    }
-    const auto middle = depthSamples_.begin() + static_cast<std::ptrdiff_t>(depthSamples_.size() / 2);
-    std::nth_element(depthSamples_.begin(), middle, depthSamples_.end());
-    return *middle;
-}
-
 bool CpuFaceDetector::Describe(const CameraFrame& frame, const GreyView& image, const Box& face, Detection* detection) {
     // Eye centres, in image columns: first the one at the smaller column.
-    glm::dvec2 eyes[2];
+    std::array<glm::dvec2, 2> eyes;
     for (int side = 0; side < 2; ++side) {
-        if (!LocateEye(image, face, side, &eyes[side]) || !Inside(eyes[side], image)) {
+        if (!LocateEye(image, face, side, &eyes[side])) {
             return false;
         }
     }
-
-    float depths[2] = {MedianDepthAround(frame, image, eyes[0]), MedianDepthAround(frame, image, eyes[1])};
-    if (depths[0] <= 0.0f || depths[1] <= 0.0f) {
-        const glm::dvec2 focal = FocalLengths(image);
-        const double spread = std::hypot((eyes[1].x - eyes[0].x) / focal.x, (eyes[1].y - eyes[0].y) / focal.y);
-        const double estimate = kInterocularDistanceM / spread;
-        if (!(spread > 0.0) || !std::isfinite(estimate)) {
-            return false;
-        }
-        // One measured eye is a better guess for the other than the estimate.
-        const float fallback = depths[0] > 0.0f   ? depths[0]
-                               : depths[1] > 0.0f ? depths[1]
-                                                  : static_cast<float>(estimate);
-        for (float& depth : depths) {
-            depth = depth > 0.0f ? depth : fallback;
-        }
-    }
-
-    // +1 when image columns grow along the camera's x axis (the camera's own view).
-    const double viewSign = intrinsics_.isMirrored ? 1.0 : -1.0;
     const glm::dvec2 middle = (eyes[0] + eyes[1]) * 0.5;
     const double spreadPixels = std::hypot(eyes[1].x - eyes[0].x, eyes[1].y - eyes[0].y);
     const double offCentre = (middle.x - (face.x + face.width * 0.5)) / spreadPixels;
-    const auto yaw = static_cast<float>(viewSign * std::atan(offCentre / kEyeLeverInInterocular));
-    const auto roll = static_cast<float>(std::atan2(eyes[1].y - eyes[0].y, eyes[1].x - eyes[0].x));
-    if (!std::isfinite(yaw) || !std::isfinite(roll)) {
-        return false;
-    }
-
-    const int right = viewSign > 0.0 ? 0 : 1;
-    detection->rightEye = {eyes[right], depths[right]};
-    detection->leftEye = {eyes[1 - right], depths[1 - right]};
-    detection->extra = glm::vec3(0.0f);
-    detection->headAngles = glm::vec3(0.0f, yaw, roll);
-    return true;
+    const auto yaw = static_cast<float>(builder_.ViewSign() * std::atan(offCentre / kEyeLeverInInterocular));
+    return builder_.Build(frame, image, eyes, 0.0f, yaw, detection);
 }
 
 }  // namespace kiro::head::cpu

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "eyeCentre.h"
+#include "faceGeometry.h"
 #include "haarCascade.h"
-#include "voveDizevuro/engine/faceDetector.h"
+#include "pluginFaceDetector.h"
 
 #include <vector>
 
@@ -20,30 +21,21 @@ inline constexpr const char* kEyeCascadeAsset = "blinkDetectorCpu/haarcascade_ey
 /// at similar sizes; the whole image is searched when one of them is lost, when there were none,
 /// and every few frames while fewer faces are tracked than may be reported.
 ///
-/// Output conventions:
-/// - Eyes are named as the person's: with `isMirrored` true (as the RealSense camera reports)
-///   the image shows the person as a camera facing them sees them, so their right eye is the one
-///   at the smaller column; with `isMirrored` false the image is the mirror of that.
-/// - Depth in metres: the median of the valid depth samples around the eye when the frame has
-///   depth, otherwise the depth at which eyes 63 mm apart appear as far apart as the found ones,
-///   from the focal lengths of the last intrinsics (scaled to the image size when they state
-///   theirs), or a focal length of the image width when no usable intrinsics were given.
-/// - Head angles (pitch, yaw, roll) in radians: pitch 0; roll the slope of the line between the
-///   eyes; yaw a rough estimate from how far the eyes' midpoint lies off the centre of the face
-///   box (the eyes sit about 80 mm in front of the head's turning axis), negative when the face
-///   turns toward smaller camera x (image columns as the camera sees them).
-/// - `extra` is zero. `ImageDesc::rotation` is not interpreted: faces are searched upright (the
-///   tests turn them by up to 8 degrees).
+/// Output conventions are DetectionBuilder's. Head angles: pitch 0; yaw a rough estimate from how
+/// far the eyes' midpoint lies off the centre of the face box (the eyes sit about 80 mm in front
+/// of the head's turning axis), negative when the face turns toward smaller camera x.
+/// `extra` is zero. `ImageDesc::rotation` is not interpreted: faces are searched upright (the
+/// tests turn them by up to 8 degrees).
 ///
 /// Every reported eye lies inside the image with finite coordinates and a finite positive depth.
 /// Calls must not overlap; the caller serialises them as it does for the engine's face tracker.
-class CpuFaceDetector final : public FaceDetector {
+class CpuFaceDetector final : public PluginFaceDetector {
 public:
     static constexpr int kMaxFacesLimit = 4;
 
     /// `maxFaces` outside 1 .. kMaxFacesLimit is clamped into it.
     CpuFaceDetector(HaarCascade faceCascade, HaarCascade eyeCascade, int maxFaces);
-    ~CpuFaceDetector() = default;
+    ~CpuFaceDetector() override = default;
     CpuFaceDetector(const CpuFaceDetector&) = delete;
     CpuFaceDetector& operator=(const CpuFaceDetector&) = delete;
 
@@ -60,21 +52,16 @@ private:
     void SearchWhole(const GreyView& image);
     bool Describe(const CameraFrame& frame, const GreyView& image, const Box& face, Detection* detection);
     bool LocateEye(const GreyView& image, const Box& face, int side, glm::dvec2* eye);
-    glm::dvec2 FocalLengths(const GreyView& image) const;
-    /// The median of the valid depth samples (m) on a grid around the eye; 0 when there are none.
-    float MedianDepthAround(const CameraFrame& frame, const GreyView& image, const glm::dvec2& eye);
 
     CascadeDetector cascade_;
     CascadeDetector eyeCascade_;
     EyeCentreLocator eyes_;
-    CameraIntrinsics intrinsics_{};
-    bool hasIntrinsics_ = false;
+    DetectionBuilder builder_;
     int maxFaces_;
     std::vector<Box> tracks_;  // faces of the previous frame
     std::vector<Box> found_;  // faces of this frame
     std::vector<Box> kept_;
     int framesSinceSearch_ = 0;
-    std::vector<float> depthSamples_;
     Output output_;
 };
 

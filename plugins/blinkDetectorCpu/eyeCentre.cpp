@@ -55,7 +55,7 @@ double Vertex(float before, float at, float after) {
 glm::dvec2 EyeCentreLocator::Locate(const GreyView& region) {
     const int w = std::max(3, std::min(kScaledWidth, region.width * 4));
     const int h = std::max(3, static_cast<int>(std::lround(static_cast<double>(region.height) * w / region.width)));
-    ResizeBilinear(region, w, h, &scaled_);
+    ResizeBilinear(region, w, h, &scaled_, &resizeScratch_);
     Blur(scaled_, &smooth_);
 
     const std::size_t n = smooth_.size();

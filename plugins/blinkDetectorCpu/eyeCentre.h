@@ -19,6 +19,7 @@ public:
 
 private:
     GreyImage scaled_;
+    ResizeScratch resizeScratch_;
     std::vector<float> smooth_;
     std::vector<float> gradientX_;
     std::vector<float> gradientY_;

@@ -7,14 +7,7 @@ namespace kiro::head::cpu {
 
 namespace {
 
-/// Source index pair and weight of the second (in 1/256) for each target coordinate.
-struct Tap {
-    int first;
-    int second;
-    int weight;
-};
-
-void MakeTaps(int sourceSize, int targetSize, std::vector<Tap>* taps) {
+void MakeTaps(int sourceSize, int targetSize, std::vector<ResizeTap>* taps) {
     taps->resize(static_cast<std::size_t>(targetSize));
     const double scale = static_cast<double>(sourceSize) / targetSize;
     for (int i = 0; i < targetSize; ++i) {
@@ -28,18 +21,23 @@ void MakeTaps(int sourceSize, int targetSize, std::vector<Tap>* taps) {
 }  // namespace
 
 void ResizeBilinear(const GreyView& source, int width, int height, GreyImage* target) {
-    std::vector<Tap> columns;
-    std::vector<Tap> rows;
-    MakeTaps(source.width, width, &columns);
-    MakeTaps(source.height, height, &rows);
+    ResizeScratch scratch;
+    ResizeBilinear(source, width, height, target, &scratch);
+}
+
+void ResizeBilinear(const GreyView& source, int width, int height, GreyImage* target, ResizeScratch* scratch) {
+    const std::vector<ResizeTap>& columns = scratch->columns;
+    const std::vector<ResizeTap>& rows = scratch->rows;
+    MakeTaps(source.width, width, &scratch->columns);
+    MakeTaps(source.height, height, &scratch->rows);
     target->width = width;
     target->height = height;
     target->pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
     std::uint8_t* out = target->pixels.data();
-    for (const Tap& row : rows) {
+    for (const ResizeTap& row : rows) {
         const std::uint8_t* top = source.data + row.first * source.stride;
         const std::uint8_t* bottom = source.data + row.second * source.stride;
-        for (const Tap& column : columns) {
+        for (const ResizeTap& column : columns) {
             const int upper = top[column.first] * (256 - column.weight) + top[column.second] * column.weight;
             const int lower = bottom[column.first] * (256 - column.weight) + bottom[column.second] * column.weight;
             *out++ = static_cast<std::uint8_t>((upper * (256 - row.weight) + lower * row.weight + 32768) >> 16);

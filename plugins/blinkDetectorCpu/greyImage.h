@@ -28,8 +28,23 @@ struct GreyImage {
     GreyView View() const { return {pixels.data(), width, height, width}; }
 };
 
+/// Source index pair and weight of the second (in 1/256) for one target coordinate.
+struct ResizeTap {
+    int first;
+    int second;
+    int weight;
+};
+
+/// ResizeBilinear's working storage, kept by callers that resize every frame.
+struct ResizeScratch {
+    std::vector<ResizeTap> columns;
+    std::vector<ResizeTap> rows;
+};
+
 /// Bilinear resampling of `source` to `width` by `height` (both > 0) into `target`, reusing its
 /// storage. Pixel centres are aligned as in the usual half-pixel convention.
 void ResizeBilinear(const GreyView& source, int width, int height, GreyImage* target);
+/// The same without allocating once `target` and `scratch` have grown.
+void ResizeBilinear(const GreyView& source, int width, int height, GreyImage* target, ResizeScratch* scratch);
 
 }  // namespace kiro::head::cpu

@@ -1,7 +1,9 @@
 // The plug-in as the library loads it: found on the library search path (the test puts its build
-// folder there), its cascades read through the asset manager from the assets folder beside it.
+// folder there), its models read through the asset manager from the assets folder beside it.
 
 #include "testImages.h"
+
+#include "tests/support/logCapture.h"
 
 #include "common/assetManager.h"
 #include "common/platform.h"
@@ -10,23 +12,29 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace kiro::head::cpu::test {
 namespace {
 
-/// Serves the real assets except one, which is missing (throws) or replaced by other text.
+/// Serves the real assets except those whose names contain one of `names`, which are missing
+/// (throws) or replaced by other text.
 class FaultyAssets final : public AssetManager {
 public:
-    FaultyAssets(std::string name, bool missing, std::string text = {})
-        : real_(AssetManager::Create(nullptr)), name_(std::move(name)), missing_(missing), text_(std::move(text)) {}
+    FaultyAssets(std::vector<std::string> names, bool missing, std::string text = {})
+        : real_(AssetManager::Create(nullptr)), names_(std::move(names)), missing_(missing), text_(std::move(text)) {}
 
     AssetBuffer ReadBytes(const std::string& name, AssetLocation* location) override {
         return real_->ReadBytes(name, location);
     }
     std::string ReadString(const std::string& name, AssetLocation* location) override {
-        if (name.find(name_) == std::string::npos) {
+        const bool faulty = std::any_of(names_.begin(), names_.end(),
+                                        [&](const std::string& part) { return name.find(part) != std::string::npos; });
+        if (!faulty) {
             return real_->ReadString(name, location);
         }
         if (missing_) {
@@ -40,7 +48,7 @@ public:
 
 private:
     std::unique_ptr<AssetManager> real_;
-    std::string name_;
+    std::vector<std::string> names_;
     bool missing_;
     std::string text_;
 };
@@ -48,6 +56,16 @@ private:
 std::shared_ptr<FaceDetector> Create(AssetManager* assets, int maxFaces = 1) {
     const FaceDetectorConfiguration faces{maxFaces, kKiroFaceDetectorBackendCPU};
     return CreateBlinkDetector(BlinkDetectorConfiguration{&faces, ""}, assets);
+}
+
+/// The detector's eye positions are within `tolerance` pixels of the labelled ones.
+void ExpectEyesNear(const FaceDetector::Output& output, const LabelledFace& face, double tolerance) {
+    ASSERT_EQ(output.detections.size(), 1u);
+    const Detection& detection = output.detections[0];
+    EXPECT_LT(std::hypot(detection.rightEye.pixel.x - face.eyes[0].x, detection.rightEye.pixel.y - face.eyes[0].y),
+              tolerance);
+    EXPECT_LT(std::hypot(detection.leftEye.pixel.x - face.eyes[1].x, detection.leftEye.pixel.y - face.eyes[1].y),
+              tolerance);
 }
 
 TEST(CpuDetectorPlugin, LoadsThroughTheLoaderAndFindsTheLabelledFace) {
@@ -64,23 +82,35 @@ TEST(CpuDetectorPlugin, LoadsThroughTheLoaderAndFindsTheLabelledFace) {
     intrinsics.fx = intrinsics.fy = 500.0f;
     intrinsics.isMirrored = true;
     detector->OnCameraIntrinsicsChange(intrinsics);
-    const auto& detections = detector->Detect(ImageFrame(photo)).detections;
-    ASSERT_EQ(detections.size(), 1u);
-    EXPECT_LT(
-        std::hypot(detections[0].rightEye.pixel.x - face.eyes[0].x, detections[0].rightEye.pixel.y - face.eyes[0].y),
-        3.0);
-    EXPECT_LT(
-        std::hypot(detections[0].leftEye.pixel.x - face.eyes[1].x, detections[0].leftEye.pixel.y - face.eyes[1].y),
-        3.0);
+    ExpectEyesNear(detector->Detect(ImageFrame(photo)), face, 3.0);
 }
 
-TEST(CpuDetectorPlugin, CreationFailsWithoutUsableCascades) {
+TEST(CpuDetectorPlugin, FallsBackToTheCascadesWithOneWarningWhenAModelIsMissingOrBroken) {
+    const LabelledFace face = ReadLabels().at(0);
+    const Image photo = LoadGrey(face.path);
+    FaultyAssets missingModel({"256x256"}, true);
+    FaultyAssets brokenModel({"128x128"}, false, "not a model");
+    for (AssetManager* assets : std::initializer_list<AssetManager*>{&missingModel, &brokenModel}) {
+        kiro::test::LogCapture log;
+        const auto detector = Create(assets);
+        ASSERT_NE(detector, nullptr);
+        EXPECT_EQ(log.Count("Finding faces with the Haar cascades"), 1);
+        CameraIntrinsics intrinsics{};
+        intrinsics.fx = intrinsics.fy = 500.0f;
+        intrinsics.isMirrored = true;
+        detector->OnCameraIntrinsicsChange(intrinsics);
+        ExpectEyesNear(detector->Detect(ImageFrame(photo)), face, 3.0);
+    }
+}
+
+TEST(CpuDetectorPlugin, CreationFailsWhenItFallsBackAndTheCascadesAreNotUsable) {
     // The plug-in itself loads; only its assets fail.
     ASSERT_TRUE(IsBlinkDetectorBackendSupported(kKiroFaceDetectorBackendCPU));
-    FaultyAssets missingFaces("frontalface", true);
-    FaultyAssets missingEyes("eye.xml", true);
-    FaultyAssets corruptFaces("frontalface", false, "<opencv_storage><cascade>");
-    FaultyAssets wrongKind("eye.xml", false,
+    const std::string model = "barracuda.onnx";
+    FaultyAssets missingFaces({model, "frontalface"}, true);
+    FaultyAssets missingEyes({model, "eye.xml"}, true);
+    FaultyAssets corruptFaces({model, "frontalface"}, false, "<opencv_storage><cascade>");
+    FaultyAssets wrongKind({model, "eye.xml"}, false,
                            "<opencv_storage><cascade><stageType>BOOST</stageType><featureType>LBP</featureType>"
                            "</cascade></opencv_storage>");
     for (AssetManager* assets :
