@@ -31,8 +31,8 @@ constexpr int kRediscoveryInterval = 15;
 constexpr int kRecentLossFrames = 45;
 /// Eye regions for the eye-centre locator, centred on the eye keypoint, as shares of the
 /// interocular distance; below this interocular distance (pixels) the keypoint stands.
-constexpr double kEyeRegionWidth = 0.5;
-constexpr double kEyeRegionHeight = 0.36;
+constexpr double kEyeRegionWidth = 0.6;
+constexpr double kEyeRegionHeight = 0.45;
 constexpr double kMinRefinedInterocular = 16.0;
 /// A located centre farther than this share of the interocular distance from the keypoint is
 /// taken for a reflection or a rim of glasses, and the keypoint stands.
@@ -226,26 +226,11 @@ const std::vector<FaceCandidate>& BlazeFaceNetwork::Find(const GreyView& image, 
 
 BlazeFaceDetector::BlazeFaceDetector(std::unique_ptr<BlazeFaceNetwork> fullRange,
                                      std::unique_ptr<BlazeFaceNetwork> shortRange, int maxFaces)
-    : fullRange_(std::move(fullRange)),
-      shortRange_(std::move(shortRange)),
-      maxFaces_(std::clamp(maxFaces, 1, kMaxFacesLimit)) {
+    : PluginFaceDetector(kMaxFacesLimit, maxFaces), fullRange_(std::move(fullRange)), shortRange_(std::move(shortRange)) {
     tracks_.reserve(kMaxFacesLimit);
     found_.reserve(kMaxFacesLimit);
     output_.detections.reserve(kMaxFacesLimit);
 }
-
-int BlazeFaceDetector::GetMaxNumOfFacesLimit() const { return kMaxFacesLimit; }
-
-int BlazeFaceDetector::GetMaxNumOfFaces() const { return maxFaces_; }
-
-void BlazeFaceDetector::SetMaxNumOfFaces(int n) {
-    maxFaces_ = std::clamp(n, 1, kMaxFacesLimit);
-    if (tracks_.size() > static_cast<std::size_t>(maxFaces_)) {
-        tracks_.resize(static_cast<std::size_t>(maxFaces_));
-    }
-}
-
-kiro_face_detector_backend_e BlazeFaceDetector::GetBackend() const { return kKiroFaceDetectorBackendCPU; }
 
 void BlazeFaceDetector::OnCameraIntrinsicsChange(const CameraIntrinsics& intrinsics) {
     builder_.SetIntrinsics(intrinsics);
@@ -368,6 +353,9 @@ FaceDetector::Output& BlazeFaceDetector::Detect(const CameraFrame& frame) {
     }
     const GreyView image{images[0].data, images[0].width, images[0].height, images[0].width};
 
+    if (tracks_.size() > MaxFaces()) {
+        tracks_.resize(MaxFaces());
+    }
     found_.clear();
     bool lost = false;
     for (const Face& track : tracks_) {
@@ -380,7 +368,7 @@ FaceDetector::Output& BlazeFaceDetector::Detect(const CameraFrame& frame) {
     }
     ++framesSinceSearch_;
     framesSinceLoss_ = lost ? 0 : std::min(framesSinceLoss_ + 1, kRecentLossFrames);
-    const bool rediscover = tracks_.size() < static_cast<std::size_t>(maxFaces_) &&
+    const bool rediscover = tracks_.size() < MaxFaces() &&
                             (framesSinceSearch_ >= kRediscoveryInterval || framesSinceLoss_ < kRecentLossFrames);
     if (tracks_.empty() || lost || rediscover) {
         Search(image);
@@ -397,7 +385,7 @@ FaceDetector::Output& BlazeFaceDetector::Detect(const CameraFrame& frame) {
     tracks_.clear();
     for (const Face& face : found_) {
         Detection detection{};
-        if (tracks_.size() < static_cast<std::size_t>(maxFaces_) && Describe(frame, image, face, &detection)) {
+        if (tracks_.size() < MaxFaces() && Describe(frame, image, face, &detection)) {
             output_.detections.push_back(detection);
             tracks_.push_back(face);
         }

@@ -92,10 +92,6 @@ public:
     BlazeFaceDetector(const BlazeFaceDetector&) = delete;
     BlazeFaceDetector& operator=(const BlazeFaceDetector&) = delete;
 
-    int GetMaxNumOfFacesLimit() const override;
-    int GetMaxNumOfFaces() const override;
-    void SetMaxNumOfFaces(int n) override;
-    kiro_face_detector_backend_e GetBackend() const override;
     void OnCameraIntrinsicsChange(const CameraIntrinsics& intrinsics) override;
     Output& Detect(const CameraFrame& frame) override;
 
@@ -122,7 +118,6 @@ private:
     std::unique_ptr<BlazeFaceNetwork> shortRange_;
     EyeCentreLocator eyeLocator_;
     DetectionBuilder builder_;
-    int maxFaces_;
     std::vector<Face> tracks_;  // faces of the previous frame
     std::vector<Face> found_;   // faces of this frame
     int framesSinceSearch_ = 0;

@@ -48,22 +48,9 @@ double Overlap(const Box& a, const Box& b) {
 }  // namespace
 
 CpuFaceDetector::CpuFaceDetector(HaarCascade faceCascade, HaarCascade eyeCascade, int maxFaces)
-    : cascade_(std::move(faceCascade)),
-      eyeCascade_(std::move(eyeCascade)),
-      maxFaces_(std::clamp(maxFaces, 1, kMaxFacesLimit)) {}
-
-int CpuFaceDetector::GetMaxNumOfFacesLimit() const { return kMaxFacesLimit; }
-
-int CpuFaceDetector::GetMaxNumOfFaces() const { return maxFaces_; }
-
-void CpuFaceDetector::SetMaxNumOfFaces(int n) {
-    maxFaces_ = std::clamp(n, 1, kMaxFacesLimit);
-    if (tracks_.size() > static_cast<std::size_t>(maxFaces_)) {
-        tracks_.resize(static_cast<std::size_t>(maxFaces_));
-    }
-}
-
-kiro_face_detector_backend_e CpuFaceDetector::GetBackend() const { return kKiroFaceDetectorBackendCPU; }
+    : PluginFaceDetector(kMaxFacesLimit, maxFaces),
+      cascade_(std::move(faceCascade)),
+      eyeCascade_(std::move(eyeCascade)) {}
 
 void CpuFaceDetector::OnCameraIntrinsicsChange(const CameraIntrinsics& intrinsics) {
     builder_.SetIntrinsics(intrinsics);
@@ -77,6 +64,9 @@ FaceDetector::Output& CpuFaceDetector::Detect(const CameraFrame& frame) {
         return output_;
     }
     const GreyView image{images[0].data, images[0].width, images[0].height, images[0].width};
+    if (tracks_.size() > MaxFaces()) {
+        tracks_.resize(MaxFaces());
+    }
     FindFaces(image);
     tracks_.clear();
     for (const Box& face : found_) {
@@ -100,7 +90,7 @@ void CpuFaceDetector::FindFaces(const GreyView& image) {
     }
     ++framesSinceSearch_;
     const bool rediscover =
-        tracks_.size() < static_cast<std::size_t>(maxFaces_) && framesSinceSearch_ >= kRediscoveryInterval;
+        tracks_.size() < MaxFaces() && framesSinceSearch_ >= kRediscoveryInterval;
     if (lost || rediscover) {
         SearchWhole(image);
         framesSinceSearch_ = 0;
@@ -111,7 +101,7 @@ void CpuFaceDetector::FindFaces(const GreyView& image) {
     for (const Box& box : found_) {
         const bool duplicate =
             std::any_of(kept_.begin(), kept_.end(), [&](const Box& other) { return Overlap(box, other) > 0.3; });
-        if (!duplicate && kept_.size() < static_cast<std::size_t>(maxFaces_)) {
+        if (!duplicate && kept_.size() < MaxFaces()) {
             kept_.push_back(box);
         }
     }

@@ -39,10 +39,6 @@ public:
     CpuFaceDetector(const CpuFaceDetector&) = delete;
     CpuFaceDetector& operator=(const CpuFaceDetector&) = delete;
 
-    int GetMaxNumOfFacesLimit() const override;
-    int GetMaxNumOfFaces() const override;
-    void SetMaxNumOfFaces(int n) override;
-    kiro_face_detector_backend_e GetBackend() const override;
     void OnCameraIntrinsicsChange(const CameraIntrinsics& intrinsics) override;
     Output& Detect(const CameraFrame& frame) override;
 
@@ -57,7 +53,6 @@ private:
     CascadeDetector eyeCascade_;
     EyeCentreLocator eyes_;
     DetectionBuilder builder_;
-    int maxFaces_;
     std::vector<Box> tracks_;  // faces of the previous frame
     std::vector<Box> found_;  // faces of this frame
     std::vector<Box> kept_;

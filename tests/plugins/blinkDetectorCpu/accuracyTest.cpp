@@ -138,23 +138,20 @@ struct Seen {
 /// Reports the same detections on every frame.
 class ScriptedDetector final : public PluginFaceDetector {
 public:
-    ScriptedDetector(std::vector<Detection> detections, int limit, Seen* seen) : limit_(limit), seen_(seen) {
+    ScriptedDetector(std::vector<Detection> detections, int limit, Seen* seen)
+        : PluginFaceDetector(limit, 1), seen_(seen) {
         output_.detections = std::move(detections);
     }
 
-    int GetMaxNumOfFacesLimit() const override { return limit_; }
-    int GetMaxNumOfFaces() const override { return seen_->maxFaces; }
-    void SetMaxNumOfFaces(int n) override { seen_->maxFaces = n; }
-    kiro_face_detector_backend_e GetBackend() const override { return kKiroFaceDetectorBackendCPU; }
     void OnCameraIntrinsicsChange(const CameraIntrinsics&) override {}
     Output& Detect(const CameraFrame& frame) override {
+        seen_->maxFaces = GetMaxNumOfFaces();
         seen_->imageWidth = frame.imageDescs()[0].width;
         ++seen_->frames;
         return output_;
     }
 
 private:
-    int limit_;
     Seen* seen_;
     Output output_;
 };

@@ -2,6 +2,7 @@
 
 #include "blazeFaceDetector.h"
 #include "cpuDetectorFactory.h"
+#include "detectorFixture.h"
 #include "testImages.h"
 
 #include <filesystem>
@@ -40,11 +41,7 @@ inline std::unique_ptr<BlazeFaceDetector> MakeBlazeFaceDetector(int maxFaces = 1
     auto detector = std::make_unique<BlazeFaceDetector>(
         std::make_unique<BlazeFaceNetwork>(runtime, ReadAsset(kFullRangeModelAsset), FullRangeModel()),
         std::make_unique<BlazeFaceNetwork>(runtime, ReadAsset(kShortRangeModelAsset), ShortRangeModel()), maxFaces);
-    CameraIntrinsics intrinsics{};
-    intrinsics.fx = focal;
-    intrinsics.fy = focal;
-    intrinsics.isMirrored = mirrored;
-    detector->OnCameraIntrinsicsChange(intrinsics);
+    TellCamera(*detector, mirrored, focal);
     return detector;
 }
 

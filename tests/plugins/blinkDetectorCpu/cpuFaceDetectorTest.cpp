@@ -11,23 +11,6 @@
 namespace kiro::head::cpu::test {
 namespace {
 
-/// Every detection is inside the image, finite, with a positive depth.
-void ExpectValid(const FaceDetector::Output& output, const Image& image) {
-    for (const Detection& detection : output.detections) {
-        for (const EyeDetection& eye : {detection.rightEye, detection.leftEye}) {
-            EXPECT_TRUE(std::isfinite(eye.pixel.x) && std::isfinite(eye.pixel.y));
-            EXPECT_GE(eye.pixel.x, 0.0);
-            EXPECT_GE(eye.pixel.y, 0.0);
-            EXPECT_LE(eye.pixel.x, image.width - 1.0);
-            EXPECT_LE(eye.pixel.y, image.height - 1.0);
-            EXPECT_TRUE(std::isfinite(eye.depth) && eye.depth > 0.0f);
-        }
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_TRUE(std::isfinite(detection.headAngles[i]));
-        }
-    }
-}
-
 class CpuDetectorTest : public ::testing::Test {
 protected:
     void SetUp() override {

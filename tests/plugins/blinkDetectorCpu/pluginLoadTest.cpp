@@ -1,7 +1,7 @@
 // The plug-in as the library loads it: found on the library search path (the test puts its build
 // folder there), its models read through the asset manager from the assets folder beside it.
 
-#include "testImages.h"
+#include "detectorFixture.h"
 
 #include "tests/support/logCapture.h"
 
@@ -78,10 +78,7 @@ TEST(CpuDetectorPlugin, LoadsThroughTheLoaderAndFindsTheLabelledFace) {
 
     const LabelledFace face = ReadLabels().at(0);
     const Image photo = LoadGrey(face.path);
-    CameraIntrinsics intrinsics{};
-    intrinsics.fx = intrinsics.fy = 500.0f;
-    intrinsics.isMirrored = true;
-    detector->OnCameraIntrinsicsChange(intrinsics);
+    TellCamera(*detector, true, 500.0f);
     ExpectEyesNear(detector->Detect(ImageFrame(photo)), face, 3.0);
 }
 
@@ -95,10 +92,7 @@ TEST(CpuDetectorPlugin, FallsBackToTheCascadesWithOneWarningWhenAModelIsMissingO
         const auto detector = Create(assets);
         ASSERT_NE(detector, nullptr);
         EXPECT_EQ(log.Count("Finding faces with the Haar cascades"), 1);
-        CameraIntrinsics intrinsics{};
-        intrinsics.fx = intrinsics.fy = 500.0f;
-        intrinsics.isMirrored = true;
-        detector->OnCameraIntrinsicsChange(intrinsics);
+        TellCamera(*detector, true, 500.0f);
         ExpectEyesNear(detector->Detect(ImageFrame(photo)), face, 3.0);
     }
 }
