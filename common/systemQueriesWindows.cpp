@@ -145,7 +145,12 @@ std::string GetLastErrorAsString() {
                        nullptr, ec, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0,
                        nullptr);
     const std::unique_ptr<char, LocalFreeDeleter> owner(text);
-    return owner ? std::string(text, length) : std::string();
+    std::string message = owner ? std::string(text, length) : std::string();
+    // The system's text ends with a line break, which would split the lines it is logged in.
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    return message;
 }
 
 bool GetNonPrimaryDisplayTopLeftCoordinate(int& x, int& y) {

@@ -67,6 +67,8 @@ TEST(SystemQueriesTest, LastErrorTextIsEmptyWhenClearedAndSetAfterAFailure) {
     EXPECT_EQ(std::fopen("no such directory/no such file", "rb"), nullptr);
     const std::string failed = kiro::GetLastErrorAsString();
     EXPECT_NE(failed, "");
+    // It goes into single log lines.
+    EXPECT_EQ(failed.find_first_of("\r\n"), std::string::npos) << failed;
 }
 
 TEST(SystemQueriesTest, MachineQueriesAnswerConsistentlyWithoutLogging) {
