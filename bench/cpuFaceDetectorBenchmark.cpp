@@ -37,8 +37,8 @@ struct DetectorKind {
 };
 
 const DetectorKind kDetectors[] = {
-    {"cascade", [](int maxFaces) -> std::unique_ptr<PluginFaceDetector> { return MakeDetector(maxFaces, true, kFocal); },
-     0},
+    {"cascade",
+     [](int maxFaces) -> std::unique_ptr<PluginFaceDetector> { return MakeDetector(maxFaces, true, kFocal); }, 0},
     // Its search takes one pass per frame, the tiles over successive frames: 20 frames cover a
     // round over the largest photograph.
     {"blazeFace",

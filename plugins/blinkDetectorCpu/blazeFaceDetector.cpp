@@ -226,7 +226,9 @@ const std::vector<FaceCandidate>& BlazeFaceNetwork::Find(const GreyView& image, 
 
 BlazeFaceDetector::BlazeFaceDetector(std::unique_ptr<BlazeFaceNetwork> fullRange,
                                      std::unique_ptr<BlazeFaceNetwork> shortRange, int maxFaces)
-    : PluginFaceDetector(kMaxFacesLimit, maxFaces), fullRange_(std::move(fullRange)), shortRange_(std::move(shortRange)) {
+    : PluginFaceDetector(kMaxFacesLimit, maxFaces),
+      fullRange_(std::move(fullRange)),
+      shortRange_(std::move(shortRange)) {
     tracks_.reserve(kMaxFacesLimit);
     found_.reserve(kMaxFacesLimit);
     output_.detections.reserve(kMaxFacesLimit);

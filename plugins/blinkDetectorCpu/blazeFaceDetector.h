@@ -65,9 +65,9 @@ private:
 
 /// The CPU face detector on BlazeFace. Searches the whole image with the full-range model (one
 /// pass per frame: the whole image letterboxed every other pass, one of the tiles that bring
-/// small faces to a size the model finds in between), follows each found face with the short-range model on a crop around
-/// it, turned upright by the face's roll, and places each eye centre to sub-pixel inside a
-/// region around the model's eye keypoint.
+/// small faces to a size the model finds in between), follows each found face with the
+/// short-range model on a crop around it, turned upright by the face's roll, and places each eye
+/// centre to sub-pixel inside a region around the model's eye keypoint.
 ///
 /// A face is searched for in the whole image when one is lost, when there are none, and while
 /// fewer faces are followed than may be reported: every frame for a while after a loss, every

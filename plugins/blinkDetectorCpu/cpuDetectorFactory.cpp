@@ -20,8 +20,8 @@ PluginFaceDetector* CreateCpuDetector(AssetManager& assets, AssetLocation* locat
     std::string reason;
     try {
         auto runtime = std::make_shared<const OnnxRuntime>(runtimeCandidates);
-        auto fullRange =
-            std::make_unique<BlazeFaceNetwork>(runtime, assets.ReadString(kFullRangeModelAsset, location), FullRangeModel());
+        auto fullRange = std::make_unique<BlazeFaceNetwork>(
+            runtime, assets.ReadString(kFullRangeModelAsset, location), FullRangeModel());
         auto shortRange = std::make_unique<BlazeFaceNetwork>(
             runtime, assets.ReadString(kShortRangeModelAsset, location), ShortRangeModel());
         if (log) {

@@ -42,8 +42,9 @@ std::vector<LibraryCandidate> OnnxRuntimeCandidates(void* moduleAddress) {
 }
 
 OnnxRuntime::OnnxRuntime(std::span<const LibraryCandidate> candidates) {
-    library_ = LoadFirstLibrary(candidates, "ONNX Runtime", [this](const SharedLibrary& library) -> std::optional<std::string> {
-        const auto getApiBase = reinterpret_cast<ort::GetApiBaseFunction>(library.FindSymbol(ort::kGetApiBaseSymbol));
+    const auto accept = [this](const SharedLibrary& library) -> std::optional<std::string> {
+        const auto getApiBase =
+            reinterpret_cast<ort::GetApiBaseFunction>(library.FindSymbol(ort::kGetApiBaseSymbol));
         if (getApiBase == nullptr) {
             return "missing function OrtGetApiBase";
         }
@@ -53,7 +54,8 @@ OnnxRuntime::OnnxRuntime(std::span<const LibraryCandidate> candidates) {
             return fmt::format("no C API of version {}", ort::kApiVersion);
         }
         return std::nullopt;
-    });
+    };
+    library_ = LoadFirstLibrary(candidates, "ONNX Runtime", accept);
     // ONNX Runtime keeps process-wide state (its environment, allocations held by statics) that
     // unloading would leak or leave dangling; a second load would find it half gone.
     library_.KeepLoaded();

@@ -190,7 +190,8 @@ std::vector<VariantResult> ReportAccuracy(std::ostream& out, const std::vector<L
     std::vector<VariantResult> results;
     VariantResult total;
     for (const Variant& variant : variants) {
-        const VariantResult& result = results.emplace_back(Measure(faces, variant, minInterocular, factory, warmUpFrames));
+        const VariantResult& result =
+            results.emplace_back(Measure(faces, variant, minInterocular, factory, warmUpFrames));
         PrintRow(out, variant.name, "all", result);
         for (const auto& [tag, tally] : result.byTag) {
             PrintRow(out, variant.name, tag, tally);

@@ -248,7 +248,8 @@ TEST_F(BlazeFaceDetectorTest, FindsASmallFaceThroughItsTilesWithinOneRoundOfSear
 
 TEST_F(BlazeFaceDetectorTest, ReportsNoFaceInNoiseOrBlankFrames) {
     auto detector = MakeBlazeFaceDetector(4);
-    for (const Image& image : {Noise(848, 480, 40.0, 7), Filled(848, 480, 0), Filled(848, 480, 255), Filled(1, 1, 128)}) {
+    for (const Image& image :
+         {Noise(848, 480, 40.0, 7), Filled(848, 480, 0), Filled(848, 480, 255), Filled(1, 1, 128)}) {
         for (int i = 0; i < 3; ++i) {
             EXPECT_TRUE(detector->Detect(ImageFrame(image)).detections.empty());
         }
@@ -284,7 +285,8 @@ DetectorFactory BlazeFaceFactory() {
 constexpr int kSearchRound = 20;
 
 TEST(BlazeFaceAccuracy, FindsEveryFaceOfTheHardSetWithoutFalseFaces) {
-    const std::vector<Variant> variants = {VariantNamed("clean"), VariantNamed("mirrored"), VariantNamed("dark"), VariantNamed("small")};
+    const std::vector<Variant> variants = {VariantNamed("clean"), VariantNamed("mirrored"), VariantNamed("dark"),
+                                           VariantNamed("small")};
     const auto results =
         ReportAccuracy(std::cout, ReadLabels(), 0.0, BlazeFaceFactory(), variants, kSearchRound);
     std::vector<double> errors;
