@@ -348,12 +348,11 @@ bool BlazeFaceDetector::Describe(const CameraFrame& frame, const GreyView& image
 
 FaceDetector::Output& BlazeFaceDetector::Detect(const CameraFrame& frame) {
     output_.detections.clear();
-    const auto images = frame.imageDescs();
-    if (images.empty() || images[0].data == nullptr || images[0].width <= 0 || images[0].height <= 0) {
+    GreyView image;
+    if (!FirstImage(frame, &image)) {
         tracks_.clear();
         return output_;
     }
-    const GreyView image{images[0].data, images[0].width, images[0].height, images[0].width};
 
     if (tracks_.size() > MaxFaces()) {
         tracks_.resize(MaxFaces());

@@ -15,6 +15,15 @@ constexpr int kDepthStep = 2;
 
 }  // namespace
 
+bool FirstImage(const CameraFrame& frame, GreyView* image) {
+    const auto images = frame.imageDescs();
+    if (images.empty() || images[0].data == nullptr || images[0].width <= 0 || images[0].height <= 0) {
+        return false;
+    }
+    *image = {images[0].data, images[0].width, images[0].height, images[0].width};
+    return true;
+}
+
 bool Inside(const glm::dvec2& p, const GreyView& image) {
     return std::isfinite(p.x) && std::isfinite(p.y) && p.x >= 0.0 && p.y >= 0.0 && p.x <= image.width - 1.0 &&
            p.y <= image.height - 1.0;

@@ -10,6 +10,9 @@
 
 namespace kiro::head::cpu {
 
+/// The frame's first image as grey pixels; false when it has none or an empty one.
+bool FirstImage(const CameraFrame& frame, GreyView* image);
+
 /// True when `p` is finite and inside the image (pixel centres at integers).
 bool Inside(const glm::dvec2& p, const GreyView& image);
 

@@ -120,18 +120,7 @@ TEST(CpuDetectorFactory, ChoosesBlazeFaceAndFallsBackToTheCascadesWithOneWarning
     }
 }
 
-class BlazeFaceDetectorTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const auto labels = ReadLabels();
-        ASSERT_FALSE(labels.empty());
-        face = labels.front();
-        photo = LoadGrey(face.path);
-    }
-
-    LabelledFace face;
-    Image photo;
-};
+using BlazeFaceDetectorTest = FirstLabelledPhotoTest;
 
 TEST_F(BlazeFaceDetectorTest, ReportsItsSettings) {
     auto detector = MakeBlazeFaceDetector(2);

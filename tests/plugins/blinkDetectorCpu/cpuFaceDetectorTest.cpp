@@ -11,18 +11,7 @@
 namespace kiro::head::cpu::test {
 namespace {
 
-class CpuDetectorTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const auto labels = ReadLabels();
-        ASSERT_FALSE(labels.empty());
-        face = labels.front();
-        photo = LoadGrey(face.path);
-    }
-
-    LabelledFace face;
-    Image photo;
-};
+using CpuDetectorTest = FirstLabelledPhotoTest;
 
 TEST_F(CpuDetectorTest, ReportsItsSettings) {
     auto detector = MakeDetector(2);

@@ -38,6 +38,20 @@ inline std::unique_ptr<CpuFaceDetector> MakeDetector(int maxFaces = 1, bool mirr
     return detector;
 }
 
+/// Tests on the first labelled photograph.
+class FirstLabelledPhotoTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto labels = ReadLabels();
+        ASSERT_FALSE(labels.empty());
+        face = labels.front();
+        photo = LoadGrey(face.path);
+    }
+
+    LabelledFace face;
+    Image photo;
+};
+
 /// Every detection is inside the image, finite, with a positive depth.
 inline void ExpectValid(const FaceDetector::Output& output, const Image& image) {
     for (const Detection& detection : output.detections) {
