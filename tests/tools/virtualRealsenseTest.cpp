@@ -32,6 +32,7 @@ struct Rs2Deleter {
     void operator()(rs2_config* p) const { rs2_delete_config(p); }
     void operator()(rs2_pipeline_profile* p) const { rs2_delete_pipeline_profile(p); }
     void operator()(rs2_device* p) const { rs2_delete_device(p); }
+    void operator()(rs2_device_list* p) const { rs2_delete_device_list(p); }
     void operator()(rs2_sensor_list* p) const { rs2_delete_sensor_list(p); }
     void operator()(rs2_sensor* p) const { rs2_delete_sensor(p); }
     void operator()(rs2_stream_profile_list* p) const { rs2_delete_stream_profiles_list(p); }
@@ -862,6 +863,58 @@ TEST_F(VirtualRealsenseTimeTest, RealTimePacingKeepsFrameNumbersAndTimestampsCon
 // Faults
 
 using VirtualRealsenseFaultTest = VirtualRealsenseTest;
+
+/// Names of the devices rs2_query_devices lists, with their product lines.
+std::vector<std::string> ListedDevices(const rs2_context* context) {
+    const Handle<rs2_device_list> list(OK(rs2_query_devices(context, error)));
+    std::vector<std::string> devices;
+    const int count = OK(rs2_get_device_count(list.get(), error));
+    for (int i = 0; i < count; ++i) {
+        const Handle<rs2_device> device(OK(rs2_create_device(list.get(), i, error)));
+        devices.push_back(std::string(OK(rs2_get_device_info(device.get(), RS2_CAMERA_INFO_NAME, error))) + " / " +
+                          OK(rs2_get_device_info(device.get(), RS2_CAMERA_INFO_PRODUCT_LINE, error)));
+    }
+    return devices;
+}
+
+TEST_F(VirtualRealsenseFaultTest, DevicesAreListedUnlessThereIsNone) {
+    const Handle<rs2_context> context(OK(rs2_create_context(KIRO_RS2_API_VERSION, error)));
+    EXPECT_THAT(ListedDevices(context.get()), testing::ElementsAre("Intel RealSense D435 / D400"));
+
+    ASSERT_EQ(kiroVirtualRealsenseSetDeviceInfo("Intel RealSense L515", "L500"), 0);
+    EXPECT_THAT(ListedDevices(context.get()), testing::ElementsAre("Intel RealSense L515 / L500"));
+    EXPECT_EQ(kiroVirtualRealsenseSetDeviceInfo(nullptr, "D400"), -1);
+
+    kiroVirtualRealsenseFaultDeviceBusy(1);
+    EXPECT_EQ(ListedDevices(context.get()).size(), 1u) << "a busy camera is still listed";
+    kiroVirtualRealsenseFaultNoDevice(1);
+    EXPECT_TRUE(ListedDevices(context.get()).empty());
+    EXPECT_EQ(kiroVirtualRealsenseLiveObjectCount("rs2_device_list"), 0);
+}
+
+TEST_F(VirtualRealsenseFaultTest, DeviceInformationAndListIndicesAreChecked) {
+    const Handle<rs2_context> context(OK(rs2_create_context(KIRO_RS2_API_VERSION, error)));
+    const Handle<rs2_device_list> list(OK(rs2_query_devices(context.get(), error)));
+    const auto outside = FAILS(rs2_create_device(list.get(), 1, error));
+    EXPECT_EQ(rs2_get_librealsense_exception_type(outside.get()), RS2_EXCEPTION_TYPE_INVALID_VALUE);
+
+    const Handle<rs2_device> device(OK(rs2_create_device(list.get(), 0, error)));
+    EXPECT_EQ(OK(rs2_supports_device_info(device.get(), RS2_CAMERA_INFO_SERIAL_NUMBER, error)), 1);
+    EXPECT_EQ(OK(rs2_supports_device_info(device.get(), RS2_CAMERA_INFO_FIRMWARE_VERSION, error)), 0);
+    const auto unsupported = FAILS(rs2_get_device_info(device.get(), RS2_CAMERA_INFO_FIRMWARE_VERSION, error));
+    EXPECT_STREQ(rs2_get_error_message(unsupported.get()), "Selected camera info is not supported for this camera!");
+    FAILS(rs2_query_devices(nullptr, error));
+}
+
+TEST_F(VirtualRealsenseFaultTest, BusyDeviceFailsThePipelineStartWithABackendError) {
+    kiroVirtualRealsenseFaultDeviceBusy(1);
+    const Handle<rs2_context> context(OK(rs2_create_context(KIRO_RS2_API_VERSION, error)));
+    const Handle<rs2_pipeline> pipeline(OK(rs2_create_pipeline(context.get(), error)));
+    const Handle<rs2_config> config = MakeConfig(CameraRequests(848, 480, 90));
+    const auto error = FAILS(rs2_pipeline_start_with_config(pipeline.get(), config.get(), error));
+    EXPECT_THAT(rs2_get_error_message(error.get()), HasSubstr("Device or resource busy"));
+    EXPECT_EQ(rs2_get_librealsense_exception_type(error.get()), RS2_EXCEPTION_TYPE_BACKEND);
+}
 
 TEST_F(VirtualRealsenseFaultTest, NoDeviceFailsThePipelineStart) {
     kiroVirtualRealsenseFaultNoDevice(1);

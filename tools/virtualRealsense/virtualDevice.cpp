@@ -3,6 +3,9 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
 
 namespace kiro::virtualRealsense {
 
@@ -10,7 +13,8 @@ namespace {
 
 constexpr std::array<const char*, static_cast<std::size_t>(HandleKind::Count)> kHandleKindNames = {
     "rs2_context", "rs2_pipeline", "rs2_config", "rs2_pipeline_profile", "rs2_device",
-    "rs2_sensor_list", "rs2_sensor", "rs2_stream_profile_list", "rs2_frame", "rs2_error"};
+    "rs2_sensor_list", "rs2_sensor", "rs2_stream_profile_list", "rs2_frame", "rs2_error",
+    "rs2_device_list"};
 
 std::array<std::atomic<int>, static_cast<std::size_t>(HandleKind::Count)> gLiveHandles{};
 
@@ -139,6 +143,18 @@ bool DeviceState::InfraredMissing(long long frameNumber) const {
     const bool periodic = faults.missingInfraredPeriod > 0 &&
                           frameNumber % faults.missingInfraredPeriod == faults.missingInfraredPeriod - 1;
     return periodic || faults.missingInfraredFrames.count(frameNumber) > 0;
+}
+
+Faults FaultsFromEnvironment() {
+    Faults faults;
+    const char* names = std::getenv("KIRO_VIRTUAL_REALSENSE_FAULTS");
+    std::istringstream list(names != nullptr ? names : "");
+    std::string name;
+    while (std::getline(list, name, ',')) {
+        faults.noDevice = faults.noDevice || name == "no-device";
+        faults.deviceBusy = faults.deviceBusy || name == "device-busy";
+    }
+    return faults;
 }
 
 std::mutex& DeviceMutex() {

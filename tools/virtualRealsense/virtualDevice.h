@@ -25,6 +25,7 @@ enum class HandleKind {
     StreamProfileList,
     Frame,
     Error,
+    DeviceList,
     Count
 };
 
@@ -78,6 +79,7 @@ struct FrameStamp {
 
 struct Faults {
     bool noDevice = false;
+    bool deviceBusy = false;
     bool noEmitterOption = false;
     int missingInfraredPeriod = 0;
     std::set<long long> missingInfraredFrames;
@@ -89,6 +91,9 @@ struct Faults {
     bool noMetadata = false;
     bool ignoreGlobalTime = false;
 };
+
+/// The faults named in the environment variable KIRO_VIRTUAL_REALSENSE_FAULTS; none when unset.
+Faults FaultsFromEnvironment();
 
 /// Everything the control functions set and read. Guarded by DeviceMutex().
 struct DeviceState {
@@ -108,7 +113,9 @@ struct DeviceState {
     bool otherProjector = false;
     /// Undistorted pixel rays: a cache of what the intrinsics imply, so it survives reset.
     RayCache rays;
-    Faults faults;
+    Faults faults = FaultsFromEnvironment();
+    std::string deviceName = "Intel RealSense D435";
+    std::string productLine = "D400";
     std::map<rs2_option, OptionState> options = DefaultOptions();
 
     // The clock: frame numbers and scene time run from reset; the scene time of frame n is

@@ -11,12 +11,13 @@
  * thread-safe: one mutex guards the device.
  *
  * The device:
- * - one D400 device with one sensor, the "Stereo Module" (a depth sensor) streaming depth (Z16,
- *   index 0) and infrared (Y8, index 1 left and 2 right) in one shared mode: 1280x720 at 6, 15,
- *   30 fps; 848x480, 640x480, 640x360, 480x270, 424x240 at 6, 15, 30, 60, 90 fps. Wildcards
- *   (index -1, width/height/fps 0, RS2_FORMAT_ANY) resolve to the first mode in the order
- *   848x480, 1280x720, 640x480, 640x360, 480x270, 424x240 and 30, 60, 90, 15, 6 fps that fits
- *   every request; a config without requests streams depth and infrared 1 at 848x480, 30 fps.
+ * - one D400 device, which rs2_query_devices lists, with one sensor, the "Stereo Module" (a depth
+ *   sensor) streaming depth (Z16, index 0) and infrared (Y8, index 1 left and 2 right) in one
+ *   shared mode: 1280x720 at 6, 15, 30 fps; 848x480, 640x480, 640x360, 480x270, 424x240 at 6,
+ *   15, 30, 60, 90 fps. Wildcards (index -1, width/height/fps 0, RS2_FORMAT_ANY) resolve to the
+ *   first mode in the order 848x480, 1280x720, 640x480, 640x360, 480x270, 424x240 and 30, 60, 90,
+ *   15, 6 fps that fits every request; a config without requests streams depth and infrared 1 at
+ *   848x480, 30 fps.
  * - options of the depth sensor (range, step, default): RS2_OPTION_EXPOSURE 1..165000 step 1
  *   (8500), RS2_OPTION_GAIN 16..248 step 1 (16), RS2_OPTION_ENABLE_AUTO_EXPOSURE 0..1 (1),
  *   RS2_OPTION_EMITTER_ENABLED 0..2 (1), RS2_OPTION_GLOBAL_TIME_ENABLED 0..1 (1). Values outside
@@ -100,6 +101,12 @@ KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseGetIntrinsics(int width, int 
  * projection as librealsense2's rs2_project_point_to_pixel; -1 for an unknown mode. */
 KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseProjectPoint(int width, int height, const float point[3],
                                                                 float pixel[2]);
+
+/* What rs2_get_device_info reports for RS2_CAMERA_INFO_NAME (default "Intel RealSense D435") and
+ * RS2_CAMERA_INFO_PRODUCT_LINE (default "D400"); the serial number is "000000000001" and the
+ * product id "0B07". Both texts copied; -1 when either is null. Devices listed afterwards report
+ * them. */
+KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseSetDeviceInfo(const char* name, const char* productLine);
 
 /* ---- Scene ----------------------------------------------------------------------------------- */
 
@@ -252,8 +259,17 @@ KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseGetFaceView(int face, double 
 
 /* ---- Faults ---------------------------------------------------------------------------------- */
 
-/* rs2_pipeline_start_with_config raises "No device connected". */
+/* No camera: rs2_query_devices lists no device and rs2_pipeline_start_with_config raises
+ * "No device connected". */
 KIRO_VIRTUAL_REALSENSE_API void kiroVirtualRealsenseFaultNoDevice(int enabled);
+/* The camera is listed but another process holds it: rs2_pipeline_start_with_config raises
+ * RS2_EXCEPTION_TYPE_BACKEND "xioctl(VIDIOC_S_FMT) failed, errno=16 Last Error: Device or resource
+ * busy". */
+KIRO_VIRTUAL_REALSENSE_API void kiroVirtualRealsenseFaultDeviceBusy(int enabled);
+/* Programs that reach the device only through librealsense2's functions (the tracking tool's
+ * camera source in its tests) set faults with the environment variable
+ * KIRO_VIRTUAL_REALSENSE_FAULTS, a comma-separated list of "no-device" and "device-busy", read
+ * when the library loads and at every reset. */
 /* The depth sensor lacks RS2_OPTION_EMITTER_ENABLED. */
 KIRO_VIRTUAL_REALSENSE_API void kiroVirtualRealsenseFaultNoEmitterOption(int enabled);
 /* Frame sets n with n % period == period - 1 (the period-th, 2*period-th, ...) lack their
@@ -295,7 +311,8 @@ KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseGetOption(rs2_option option, 
 
 /* Live handles created by the rs2 functions and not yet deleted, by type name ("rs2_context",
  * "rs2_pipeline", "rs2_config", "rs2_pipeline_profile", "rs2_device", "rs2_sensor_list",
- * "rs2_sensor", "rs2_stream_profile_list", "rs2_frame", "rs2_error"), or of every type for NULL;
+ * "rs2_sensor", "rs2_stream_profile_list", "rs2_frame", "rs2_error", "rs2_device_list"), or of
+ * every type for NULL;
  * -1 for an unknown name. A frame counts until its last reference is released; a frame set
  * counts as one frame besides the frames it holds. Not cleared by reset. */
 KIRO_VIRTUAL_REALSENSE_API int kiroVirtualRealsenseLiveObjectCount(const char* type);

@@ -74,7 +74,17 @@ struct rs2_stream_profile_list {
     LiveHandle live{HandleKind::StreamProfileList};
 };
 
+struct rs2_device_list {
+    int count;
+    std::string name;
+    std::string productLine;
+    LiveHandle live{HandleKind::DeviceList};
+};
+
+/// Keeps its own copy of the device's information: the texts stay valid as long as the handle.
 struct rs2_device {
+    std::string name;
+    std::string productLine;
     LiveHandle live{HandleKind::Device};
 };
 
@@ -377,6 +387,22 @@ void SleepUntil(Lock& lock, std::chrono::steady_clock::time_point time) {
     lock.lock();
 }
 
+/// The information the device answers: its name, serial number, USB product id and product line.
+const char* DeviceInfo(const rs2_device& device, rs2_camera_info info) {
+    switch (info) {
+        case RS2_CAMERA_INFO_NAME:
+            return device.name.c_str();
+        case RS2_CAMERA_INFO_SERIAL_NUMBER:
+            return "000000000001";
+        case RS2_CAMERA_INFO_PRODUCT_ID:
+            return "0B07";
+        case RS2_CAMERA_INFO_PRODUCT_LINE:
+            return device.productLine.c_str();
+        default:
+            return nullptr;
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -399,6 +425,15 @@ rs2_context* rs2_create_context(int api_version, rs2_error** error) {
 void rs2_delete_context(rs2_context* context) {
     CountCall(__func__);
     delete context;
+}
+
+rs2_device_list* rs2_query_devices(const rs2_context* context, rs2_error** error) {
+    return Guarded(error, __func__, KIRO_VRS_ARGS(context), [&](Lock&) {
+        RequireNotNull(context, "context");
+        const DeviceState& device = Device();
+        const int count = device.faults.noDevice || device.disconnected ? 0 : 1;
+        return new rs2_device_list{count, device.deviceName, device.productLine};
+    });
 }
 
 int rs2_get_api_version(rs2_error** error) {
@@ -441,6 +476,9 @@ rs2_pipeline_profile* rs2_pipeline_start_with_config(rs2_pipeline* pipe, rs2_con
         if (device.faults.noDevice || device.disconnected) {
             Fail(RS2_EXCEPTION_TYPE_UNKNOWN, "No device connected");
         }
+        if (device.faults.deviceBusy) {
+            Fail(RS2_EXCEPTION_TYPE_BACKEND, "xioctl(VIDIOC_S_FMT) failed, errno=16 Last Error: Device or resource busy");
+        }
         pipe->active = std::make_shared<const ActiveStreams>(Resolve(device, config->requests));
         pipe->streamStart = std::chrono::steady_clock::now();
         pipe->nextSlot = 0;
@@ -464,7 +502,7 @@ rs2_pipeline_profile* rs2_pipeline_get_active_profile(rs2_pipeline* pipe, rs2_er
 rs2_device* rs2_pipeline_profile_get_device(rs2_pipeline_profile* profile, rs2_error** error) {
     return Guarded(error, __func__, KIRO_VRS_ARGS(profile), [&](Lock&) {
         RequireNotNull(profile, "profile");
-        return new rs2_device;
+        return new rs2_device{Device().deviceName, Device().productLine};
     });
 }
 
@@ -544,6 +582,44 @@ void rs2_config_enable_stream(rs2_config* config, rs2_stream stream, int index, 
 }
 
 // ---- Device and sensors ------------------------------------------------------------------------
+
+int rs2_get_device_count(const rs2_device_list* info_list, rs2_error** error) {
+    return Guarded(error, __func__, KIRO_VRS_ARGS(info_list), [&](Lock&) {
+        RequireNotNull(info_list, "info_list");
+        return info_list->count;
+    });
+}
+
+void rs2_delete_device_list(rs2_device_list* info_list) {
+    CountCall(__func__);
+    delete info_list;
+}
+
+rs2_device* rs2_create_device(const rs2_device_list* info_list, int index, rs2_error** error) {
+    return Guarded(error, __func__, KIRO_VRS_ARGS(info_list, index), [&](Lock&) {
+        RequireNotNull(info_list, "info_list");
+        RequireRange(index, 0, info_list->count - 1, "index");
+        return new rs2_device{info_list->name, info_list->productLine};
+    });
+}
+
+int rs2_supports_device_info(const rs2_device* device, rs2_camera_info info, rs2_error** error) {
+    return Guarded(error, __func__, KIRO_VRS_ARGS(device, info), [&](Lock&) {
+        RequireNotNull(device, "device");
+        return DeviceInfo(*device, info) != nullptr ? 1 : 0;
+    });
+}
+
+const char* rs2_get_device_info(const rs2_device* device, rs2_camera_info info, rs2_error** error) {
+    return Guarded(error, __func__, KIRO_VRS_ARGS(device, info), [&](Lock&) {
+        RequireNotNull(device, "device");
+        const char* text = DeviceInfo(*device, info);
+        if (text == nullptr) {
+            Fail(RS2_EXCEPTION_TYPE_INVALID_VALUE, "Selected camera info is not supported for this camera!");
+        }
+        return text;
+    });
+}
 
 rs2_sensor_list* rs2_query_sensors(const rs2_device* device, rs2_error** error) {
     return Guarded(error, __func__, KIRO_VRS_ARGS(device), [&](Lock&) {

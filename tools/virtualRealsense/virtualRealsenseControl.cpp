@@ -46,6 +46,17 @@ void kiroVirtualRealsenseSetRealTime(int enabled) {
     WithDevice([&](DeviceState& device) { device.realTime = enabled != 0; });
 }
 
+int kiroVirtualRealsenseSetDeviceInfo(const char* name, const char* productLine) {
+    if (name == nullptr || productLine == nullptr) {
+        return -1;
+    }
+    WithDevice([&](DeviceState& device) {
+        device.deviceName = name;
+        device.productLine = productLine;
+    });
+    return 0;
+}
+
 void kiroVirtualRealsenseSetGlobalTimeBase(double ms) {
     WithDevice([&](DeviceState& device) { device.globalTimeBaseMs = ms; });
 }
@@ -242,6 +253,10 @@ int kiroVirtualRealsenseGetFaceView(int face, double sceneTimeMs, int width, int
 
 void kiroVirtualRealsenseFaultNoDevice(int enabled) {
     WithDevice([&](DeviceState& device) { device.faults.noDevice = enabled != 0; });
+}
+
+void kiroVirtualRealsenseFaultDeviceBusy(int enabled) {
+    WithDevice([&](DeviceState& device) { device.faults.deviceBusy = enabled != 0; });
 }
 
 void kiroVirtualRealsenseFaultNoEmitterOption(int enabled) {

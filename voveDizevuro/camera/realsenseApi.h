@@ -35,6 +35,7 @@ typedef struct rs2_pipeline rs2_pipeline;
 typedef struct rs2_config rs2_config;
 typedef struct rs2_pipeline_profile rs2_pipeline_profile;
 typedef struct rs2_device rs2_device;
+typedef struct rs2_device_list rs2_device_list;
 typedef struct rs2_sensor rs2_sensor;
 typedef struct rs2_sensor_list rs2_sensor_list;
 typedef struct rs2_options rs2_options;
@@ -105,6 +106,21 @@ typedef enum rs2_extension {
     RS2_EXTENSION_RECORD = 14,
     RS2_EXTENSION_VIDEO_PROFILE = 15
 } rs2_extension;
+
+/* rs_sensor.h: read-only device information (prefix up to PRODUCT_LINE). */
+typedef enum rs2_camera_info {
+    RS2_CAMERA_INFO_NAME = 0,
+    RS2_CAMERA_INFO_SERIAL_NUMBER = 1,
+    RS2_CAMERA_INFO_FIRMWARE_VERSION = 2,
+    RS2_CAMERA_INFO_RECOMMENDED_FIRMWARE_VERSION = 3,
+    RS2_CAMERA_INFO_PHYSICAL_PORT = 4,
+    RS2_CAMERA_INFO_DEBUG_OP_CODE = 5,
+    RS2_CAMERA_INFO_ADVANCED_MODE = 6,
+    RS2_CAMERA_INFO_PRODUCT_ID = 7,
+    RS2_CAMERA_INFO_CAMERA_LOCKED = 8,
+    RS2_CAMERA_INFO_USB_TYPE_DESCRIPTOR = 9,
+    RS2_CAMERA_INFO_PRODUCT_LINE = 10
+} rs2_camera_info;
 
 /* rs_sensor.h: stream types (complete as of 2.50-2.53). */
 typedef enum rs2_stream {
@@ -217,6 +233,7 @@ typedef enum rs2_frame_metadata_value {
     /* rs_context.h */                                                                             \
     X(rs2_context*, rs2_create_context, (int api_version, rs2_error** error))                      \
     X(void, rs2_delete_context, (rs2_context* context))                                            \
+    X(rs2_device_list*, rs2_query_devices, (const rs2_context* context, rs2_error** error))        \
     /* rs_pipeline.h */                                                                            \
     X(rs2_pipeline*, rs2_create_pipeline, (rs2_context* ctx, rs2_error** error))                   \
     X(void, rs2_delete_pipeline, (rs2_pipeline* pipe))                                             \
@@ -238,6 +255,14 @@ typedef enum rs2_frame_metadata_value {
       (rs2_config* config, rs2_stream stream, int index, int width, int height,                    \
        rs2_format format, int framerate, rs2_error** error))                                       \
     /* rs_device.h */                                                                              \
+    X(int, rs2_get_device_count, (const rs2_device_list* info_list, rs2_error** error))            \
+    X(void, rs2_delete_device_list, (rs2_device_list* info_list))                                  \
+    X(rs2_device*, rs2_create_device,                                                              \
+      (const rs2_device_list* info_list, int index, rs2_error** error))                            \
+    X(int, rs2_supports_device_info,                                                               \
+      (const rs2_device* device, rs2_camera_info info, rs2_error** error))                         \
+    X(const char*, rs2_get_device_info,                                                            \
+      (const rs2_device* device, rs2_camera_info info, rs2_error** error))                         \
     X(rs2_sensor_list*, rs2_query_sensors, (const rs2_device* device, rs2_error** error))          \
     X(void, rs2_delete_device, (rs2_device* device))                                               \
     /* rs_sensor.h */                                                                              \

@@ -4,9 +4,13 @@
 #include "voveDizevuro/camera/realsenseCameraFrame.h"
 #include "voveDizevuro/camera/realsenseError.h"
 
+#include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <spdlog/spdlog.h>
 
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace kiro::head {
 
@@ -18,6 +22,7 @@ using Context = RealsenseHandle<rs2_context, &RealsenseApi::rs2_delete_context>;
 using Config = RealsenseHandle<rs2_config, &RealsenseApi::rs2_delete_config>;
 using PipelineProfile = RealsenseHandle<rs2_pipeline_profile, &RealsenseApi::rs2_delete_pipeline_profile>;
 using StreamProfileList = RealsenseHandle<rs2_stream_profile_list, &RealsenseApi::rs2_delete_stream_profiles_list>;
+using DeviceList = RealsenseHandle<rs2_device_list, &RealsenseApi::rs2_delete_device_list>;
 using Device = RealsenseHandle<rs2_device, &RealsenseApi::rs2_delete_device>;
 using SensorList = RealsenseHandle<rs2_sensor_list, &RealsenseApi::rs2_delete_sensor_list>;
 using Sensor = RealsenseHandle<rs2_sensor, &RealsenseApi::rs2_delete_sensor>;
@@ -36,6 +41,33 @@ StreamData ReadStreamData(const RealsenseApi& api, const rs2_stream_profile* pro
     CallRealsense(api, api.rs2_get_stream_profile_data, profile, &data.stream, &data.format, &index, &uniqueId,
                   &framerate);
     return data;
+}
+
+/// A device as librealsense2 lists it.
+struct ListedDevice {
+    std::string name;
+    std::string productLine;  // "D400" for the D400 series; empty when the device does not say
+};
+
+std::string DeviceInfo(const RealsenseApi& api, const rs2_device* device, rs2_camera_info info) {
+    if (CallRealsense(api, api.rs2_supports_device_info, device, info) <= 0) {
+        return "";
+    }
+    const char* text = CallRealsense(api, api.rs2_get_device_info, device, info);
+    return text != nullptr ? text : "";
+}
+
+/// The devices connected now. Quick: librealsense2 enumerates without opening them.
+std::vector<ListedDevice> ListDevices(const RealsenseApi& api, const rs2_context* context) {
+    DeviceList list(CallRealsense(api, api.rs2_query_devices, context), {&api});
+    const int count = CallRealsense(api, api.rs2_get_device_count, list.get());
+    std::vector<ListedDevice> devices;
+    for (int i = 0; i < count; ++i) {
+        Device device(CallRealsense(api, api.rs2_create_device, list.get(), i), {&api});
+        devices.push_back({DeviceInfo(api, device.get(), RS2_CAMERA_INFO_NAME),
+                           DeviceInfo(api, device.get(), RS2_CAMERA_INFO_PRODUCT_LINE)});
+    }
+    return devices;
 }
 
 /// The device's first depth sensor.
@@ -63,14 +95,25 @@ RealsenseCamera::RealsenseCamera(Camera::Listener* listener, const RealsenseCame
       pipeline_(nullptr, {api_.get()}),
       fps_(configuration.fps != 0 ? configuration.fps : 90) {
     const RealsenseApi& api = *api_;
+    std::vector<std::string> deviceNames;
     {
         // The pipeline keeps what it needs of the context.
         Context context(CallRealsense(api, api.rs2_create_context, KIRO_RS2_API_VERSION), {&api});
+        // Starting a pipeline without a device takes librealsense2 several seconds of retries.
+        for (const ListedDevice& device : ListDevices(api, context.get())) {
+            deviceNames.push_back(device.name);
+        }
+        if (deviceNames.empty()) {
+            throw RealsenseError("No RealSense camera found: librealsense2 lists no device");
+        }
         pipeline_.reset(CallRealsense(api, api.rs2_create_pipeline, context.get()));
     }
     const int width = configuration.width != 0 ? configuration.width : 848;
     const int height = configuration.height != 0 ? configuration.height : 480;
     spdlog::debug("[RealsenseCamera] Initializing: w={}, h={}, fps={}", width, height, fps_);
+    // A device that does not answer keeps the start waiting for up to 15 s.
+    spdlog::info("[RealsenseCamera] Starting the camera ({}): w={}, h={}, fps={}", fmt::join(deviceNames, ", "),
+                 width, height, fps_);
     try {
         Start(width, height, configuration.dynamicConfiguration);
     } catch (const RealsenseError& e) {
@@ -243,6 +286,29 @@ void UpdateRealsenseCameraDynamicConfiguration(Camera* camera,
     if (auto* realsense = dynamic_cast<RealsenseCamera*>(camera)) {
         realsense->UpdateDynamicConfiguration(configuration);
     }
+}
+
+RealsenseCameraSearch FindRealsenseCamera() {
+    RealsenseCameraSearch search;
+    try {
+        const std::shared_ptr<const RealsenseApi> loaded = LoadRealsenseApi();
+        const RealsenseApi& api = *loaded;
+        const Context context(CallRealsense(api, api.rs2_create_context, KIRO_RS2_API_VERSION), {&api});
+        for (const ListedDevice& device : ListDevices(api, context.get())) {
+            if (device.productLine == "D400") {
+                search.connected = true;
+                search.cameraName = device.name;
+                break;
+            }
+        }
+        search.libraryAvailable = true;
+        return search;
+    } catch (const std::exception& e) {
+        search.libraryError = e.what();
+    }
+    spdlog::info("[RealsenseCamera] Asking the USB devices instead of librealsense2: {}", search.libraryError);
+    search.connected = isRealSenseConnected();
+    return search;
 }
 
 bool IsRealsenseCameraConnected() { return isRealSenseConnected(); }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace kiro::head {
@@ -39,6 +40,23 @@ KIRO_API std::unique_ptr<Camera> CreateRealsenseCamera(Camera::Listener* listene
 /// change when it runs. Any other camera is left alone. Throws when the device refuses.
 KIRO_API void UpdateRealsenseCameraDynamicConfiguration(Camera* camera,
                                                         const RealsenseCameraDynamicConfiguration& configuration);
+
+/// What is known about the RealSense cameras of this machine.
+struct RealsenseCameraSearch {
+    /// librealsense2 loaded and listed its devices. When false, `libraryError` says why and
+    /// `connected` is the operating system's answer (IsRealsenseCameraConnected).
+    bool libraryAvailable = false;
+    std::string libraryError;
+    /// A D400-series camera is connected.
+    bool connected = false;
+    /// Its name as librealsense2 reports it; empty without librealsense2.
+    std::string cameraName;
+};
+
+/// Asks librealsense2 (loaded for the question) for a D400-series camera, falling back to the
+/// operating system's USB devices without it (and logging why at info level). Quick: no device
+/// is opened. Never throws.
+KIRO_API RealsenseCameraSearch FindRealsenseCamera();
 
 /// A RealSense camera is attached (asks the operating system, not librealsense2).
 KIRO_API bool IsRealsenseCameraConnected();

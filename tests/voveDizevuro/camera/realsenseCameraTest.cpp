@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <spdlog/common.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -69,7 +70,7 @@ std::string LiveObjects() {
     static const char* const kTypes[] = {"rs2_context",          "rs2_pipeline",      "rs2_config",
                                          "rs2_pipeline_profile", "rs2_device",        "rs2_sensor_list",
                                          "rs2_sensor",           "rs2_stream_profile_list", "rs2_frame",
-                                         "rs2_error"};
+                                         "rs2_error",            "rs2_device_list"};
     std::string text = "live handles:";
     for (const char* type : kTypes) {
         text += std::string(" ") + type + "=" + std::to_string(kiroVirtualRealsenseLiveObjectCount(type));
@@ -456,23 +457,88 @@ TEST_F(RealsenseCameraTest, CameraConnectionIsTheSystemsUsbQuery) {
     EXPECT_EQ(kiroVirtualRealsenseCallCount("rs2_create_context"), 0);
 }
 
+TEST_F(RealsenseCameraTest, CameraSearchAsksLibrealsense2ForD400SeriesCameras) {
+    struct Case {
+        const char* what;
+        bool noDevice;
+        const char* productLine;
+        bool connected;
+    };
+    const Case cases[] = {
+        {"a D400 camera", false, "D400", true},
+        {"no device", true, "D400", false},
+        {"another series", false, "L500", false},
+        {"no product line", false, "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        kiroVirtualRealsenseReset();
+        kiroVirtualRealsenseFaultNoDevice(c.noDevice ? 1 : 0);
+        ASSERT_EQ(kiroVirtualRealsenseSetDeviceInfo("Intel RealSense D455", c.productLine), 0);
+
+        const kiro::head::RealsenseCameraSearch search = kiro::head::FindRealsenseCamera();
+
+        EXPECT_TRUE(search.libraryAvailable);
+        EXPECT_EQ(search.libraryError, "");
+        EXPECT_EQ(search.connected, c.connected);
+        EXPECT_EQ(search.cameraName, c.connected ? "Intel RealSense D455" : "");
+        EXPECT_EQ(kiroVirtualRealsenseCallCount("rs2_query_devices"), 1);
+        EXPECT_EQ(kiroVirtualRealsenseCallCount("rs2_create_pipeline"), 0) << "nothing is opened";
+    }
+}
+
+TEST_F(RealsenseCameraTest, CameraSearchTreatsAnUnusableLibraryAsMissing) {
+    kiroVirtualRealsenseFaultApiVersion(24900);
+
+    const kiro::head::RealsenseCameraSearch search = kiro::head::FindRealsenseCamera();
+
+    EXPECT_FALSE(search.libraryAvailable);
+    EXPECT_THAT(search.libraryError, StartsWith("API version mismatch: "));
+    EXPECT_EQ(search.connected, kiro::isRealSenseConnected());
+    EXPECT_EQ(search.cameraName, "");
+    EXPECT_THAT(Lines(level::info, "[RealsenseCamera] Asking the USB devices instead of librealsense2: "),
+                ElementsAre(HasSubstr("API version mismatch")));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Failing to open
 
-TEST_F(RealsenseCameraTest, MissingDeviceIsReportedAndThrown) {
+TEST_F(RealsenseCameraTest, NoDeviceFailsAtOnceWithoutStartingThePipeline) {
     kiroVirtualRealsenseFaultNoDevice(1);
 
-    EXPECT_EQ(CreateFailure(), "No device connected");
+    EXPECT_EQ(CreateFailure(), "No RealSense camera found: librealsense2 lists no device");
 
+    // librealsense2 retries a pipeline start without a device for seconds.
+    EXPECT_EQ(kiroVirtualRealsenseCallCount("rs2_pipeline_start_with_config"), 0);
+    EXPECT_TRUE(Lines(level::err, "Failed to start realsense pipe").empty());
+    EXPECT_TRUE(listener.intrinsics().empty());
+    EXPECT_EQ(listener.frameCount(), 0);
+}
+
+TEST_F(RealsenseCameraTest, ListedDeviceThatCannotStartIsAnnouncedReportedAndThrown) {
+    kiroVirtualRealsenseFaultDeviceBusy(1);
+    const std::string busy = "xioctl(VIDIOC_S_FMT) failed, errno=16 Last Error: Device or resource busy";
+
+    EXPECT_EQ(CreateFailure(), busy);
+
+    // The start, which may wait, is announced first, naming the listed camera.
+    ASSERT_GE(log.records().size(), 2u);
+    const auto& records = log.records();
+    const auto starting = std::find_if(records.begin(), records.end(), [](const LogRecord& record) {
+        return record.text.rfind("[RealsenseCamera] Starting", 0) == 0;
+    });
+    ASSERT_NE(starting, records.end());
+    EXPECT_EQ(starting->level, level::info);
+    EXPECT_EQ(starting->text, "[RealsenseCamera] Starting the camera (Intel RealSense D435): w=848, h=480, fps=90");
     const auto reports = Lines(level::err, "Failed to start realsense pipe");
     ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(records.back().text, reports[0]) << "the report follows the announcement";
     EXPECT_THAT(reports[0], StartsWith("Failed to start realsense pipe: func=\"rs2_pipeline_start_with_config\" "
                                        "args=\"pipe:"));
     EXPECT_THAT(reports[0], HasSubstr(", config:"));
-    EXPECT_THAT(reports[0], EndsWith("\" message=\"No device connected\""));
+    EXPECT_THAT(reports[0], EndsWith("\" message=\"" + busy + "\""));
     EXPECT_EQ(LinesAtLeast(level::err), 1);
     EXPECT_TRUE(listener.intrinsics().empty());
-    EXPECT_EQ(listener.frameCount(), 0);
 }
 
 TEST_F(RealsenseCameraTest, UnsupportedModeIsReportedAndThrown) {
@@ -1268,6 +1334,15 @@ TEST_F(RealsenseCameraFrameTest, ProjectionFollowsTheDevicesDistortionModel) {
 // ---------------------------------------------------------------------------------------------
 // Without librealsense2. Run by its own CTest entry, whose KIRO_REALSENSE2_LIBRARY names a file
 // that does not exist, on a machine without librealsense2.
+
+TEST(RealsenseCameraWithoutLibrary, CameraSearchFallsBackToTheUsbQuery) {
+    const kiro::head::RealsenseCameraSearch search = kiro::head::FindRealsenseCamera();
+
+    EXPECT_FALSE(search.libraryAvailable);
+    EXPECT_THAT(search.libraryError, StartsWith("librealsense2 is not available: tried "));
+    EXPECT_EQ(search.connected, kiro::isRealSenseConnected());
+    EXPECT_EQ(search.cameraName, "");
+}
 
 TEST(RealsenseCameraWithoutLibrary, CreationThrowsNamingEveryPlaceTried) {
     const char* configured = std::getenv("KIRO_REALSENSE2_LIBRARY");
