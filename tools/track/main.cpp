@@ -7,6 +7,7 @@
 #include "common/mathHelpers.h"
 #include "common/platform.h"
 #include "common/plugin.h"
+#include "tools/track/cameraSource.h"
 #include "tools/track/imageSource.h"
 #include "tools/track/sceneFile.h"
 #include "tools/track/sceneMetrics.h"
@@ -191,9 +192,10 @@ void RunImages(head::Engine& engine, SharedCameraSink& sink, const std::vector<s
     status.End();
 }
 
-/// Creates an engine on `configuration`, lets `drive` run it and returns what it delivered.
+/// Creates an engine on `configuration`, lets `drive` run it and returns what it delivered. An
+/// engine that cannot be created ends the tool with `creationFailure`.
 std::vector<FrameRecord> Track(const head::EngineConfiguration& configuration, Platform& platform,
-                               SharedCameraSink* sink,
+                               SharedCameraSink* sink, ExitCode creationFailure,
                                const std::function<void(head::Engine&, TrackRecorder&)>& drive) {
     TrackRecorder recorder;
     head::FrameAdapter adapter([&](const head::Frame& frame) { recorder.OnFrame(frame); }, false);
@@ -206,7 +208,7 @@ std::vector<FrameRecord> Track(const head::EngineConfiguration& configuration, P
     try {
         engine = std::make_unique<head::Engine>(args);
     } catch (const std::exception& e) {
-        throw ToolError{kExitNoDetector, std::string("cannot create the engine: ") + e.what()};
+        throw ToolError{creationFailure, std::string("cannot create the engine: ") + e.what()};
     }
     drive(*engine, recorder);
     engine.reset();
@@ -253,7 +255,7 @@ std::vector<FrameRecord> RunScene(const SceneDescription& scene, const TrackOpti
                   },
                   recorder);
     };
-    std::vector<FrameRecord> frames = Track(configuration, platform, nullptr, drive);
+    std::vector<FrameRecord> frames = Track(configuration, platform, nullptr, kExitNoDetector, drive);
     // The capture thread runs on for a moment after the end.
     frames.erase(std::find_if(frames.begin(), frames.end(), past), frames.end());
     if (options.frames > 0 && static_cast<int64_t>(frames.size()) > options.frames) {
@@ -356,7 +358,7 @@ int RunLive(const TrackOptions& options, Platform& platform, Source source,
         }
         std::error_code error;
         if (!std::filesystem::is_regular_file(photo.path, error)) {
-            std::fprintf(stderr, "%s is missing: the scene shows a drawn face, which only test detectors find\n",
+            std::fprintf(stderr, "%s is missing: the scene shows a drawn face instead\n",
                          photo.path.string().c_str());
             scene.emplace(DefaultScene(std::nullopt), true);
         } else {
@@ -368,6 +370,8 @@ int RunLive(const TrackOptions& options, Platform& platform, Source source,
     SharedCameraSink sink;
     std::vector<FrameRecord> frames =
         Track(configuration, platform, source == Source::Images ? &sink : nullptr,
+              // The detector plug-in was found already: a camera engine fails on its camera.
+              source == Source::Camera ? kExitNoSource : kExitNoDetector,
               [&](head::Engine& engine, TrackRecorder& recorder) {
                   if (source == Source::Images) {
                       RunImages(engine, sink, images, options, recorder);
@@ -409,12 +413,15 @@ int Run(const TrackOptions& options) {
     const std::unique_ptr<Platform> platform = Platform::Create(platformArgs);
 
     Source source = options.source;
-    if (source == Source::Auto) {
-        source = head::IsCameraConnected() ? Source::Camera : Source::Scene;
-    } else if (source == Source::Camera && !head::IsCameraConnected()) {
-        throw ToolError{kExitNoSource,
-                        "no RealSense camera connected (or librealsense2 missing); use --source scene for the "
-                        "virtual scene or --images for image files"};
+    if (source == Source::Auto || source == Source::Camera) {
+        const SourceChoice choice = ChooseSource(source, head::FindRealsenseCamera());
+        if (!choice.error.empty()) {
+            throw ToolError{kExitNoSource, choice.error};
+        }
+        if (!choice.notice.empty()) {
+            std::fprintf(stderr, "kiroVoveDizevuroTrack: %s\n", choice.notice.c_str());
+        }
+        source = choice.source;
     }
     if (!head::IsBlinkDetectorBackendSupported(Configure(options).faceDetector.backend)) {
         throw ToolError{kExitNoDetector,

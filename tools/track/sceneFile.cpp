@@ -10,7 +10,6 @@
 #include <initializer_list>
 #include <iterator>
 #include <limits>
-#include <numbers>
 #include <sstream>
 #include <string_view>
 #include <system_error>
@@ -251,8 +250,8 @@ private:
         }
         if (const auto rotation = Find(node, "rotation")) {
             camera.rotation = Vector(*rotation);
-            if (glm::length(camera.rotation) > std::numbers::pi_v<float>) {
-                Fail(rotation->path, "must turn at most pi radians (the vector's length)");
+            if (glm::length(camera.rotation) > 180.0f) {
+                Fail(rotation->path, "must turn at most 180 degrees (the vector's length)");
             }
         }
         return camera;

@@ -76,7 +76,7 @@ struct SceneIntrinsics {
 struct SceneCamera {
     std::optional<SceneIntrinsics> intrinsics;  // empty: the virtual device's own
     glm::vec3 position{0.0f};                   // display space, mm
-    glm::vec3 rotation{0.0f};                   // rotation vector, radians
+    glm::vec3 rotation{0.0f};                   // rotation vector, its length in degrees
 };
 
 /// A scene as its file describes it, photographs loaded.

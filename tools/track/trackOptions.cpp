@@ -68,7 +68,8 @@ ParsedOptions ParseTrackOptions(int argc, const char* const* argv) {
     std::vector<float> position;
     std::vector<float> rotation;
     AddFloats(app, "--camera-position", position, 3, "X,Y,Z", "camera position in display space, mm (default 0,0,0)");
-    AddFloats(app, "--camera-rotation", rotation, 3, "X,Y,Z", "camera rotation vector, radians (default 0,0,0)");
+    AddFloats(app, "--camera-rotation", rotation, 3, "X,Y,Z",
+              "camera rotation vector, its length in degrees (default 0,0,0)");
     std::string eyes = "both";
     app.add_option("--eyes", eyes, "tracked eyes: both, left or right")
         ->check(CLI::IsMember({"both", "left", "right"}, CLI::ignore_case))

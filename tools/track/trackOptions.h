@@ -37,7 +37,7 @@ struct TrackOptions {
     std::filesystem::path scenePhoto;           // the scene's face photograph; empty: the default
     std::optional<std::array<float, 4>> scenePhotoEyes;  // its eye centres x1,y1,x2,y2 in pixels
     glm::vec3 cameraPosition{0.0f, 0.0f, 0.0f};  // mm, display space
-    glm::vec3 cameraRotation{0.0f, 0.0f, 0.0f};  // rotation vector, radians
+    glm::vec3 cameraRotation{0.0f, 0.0f, 0.0f};  // rotation vector, its length in degrees
     bool trackLeftEye = true;
     bool trackRightEye = true;
     int maxFaces = 0;            // 0: the detector's default

@@ -1,9 +1,7 @@
 #include "tools/track/virtualScene.h"
 
-#include "common/systemQueries.h"
 #include "tools/track/environment.h"
 #include "tools/track/imageSource.h"
-#include "tools/virtualRealsense/virtualRealsense.h"
 
 #include <cmath>
 #include <stdexcept>
@@ -37,7 +35,7 @@ double ToDeviceMs(double seconds) {
     return seconds * 1000.0;
 }
 
-void AddViewer(const SceneDescription& scene, const SceneViewer& viewer) {
+void AddViewer(const VirtualRealsenseModule& device, const SceneDescription& scene, const SceneViewer& viewer) {
     std::vector<kiroVirtualRealsenseKeyframe> keyframes;
     for (const ViewerKeyframe& key : viewer.path) {
         keyframes.push_back({ToDeviceMs(key.timeS), key.position.x, key.position.y, key.position.z,
@@ -47,21 +45,22 @@ void AddViewer(const SceneDescription& scene, const SceneViewer& viewer) {
     const kiroVirtualRealsenseFace face{KIRO_VIRTUAL_REALSENSE_FACE_PATTERN_FULL, ToDeviceMs(viewer.enterS),
                                         viewer.leaveS ? ToDeviceMs(*viewer.leaveS) : -1.0, keyframes.data(),
                                         static_cast<int>(keyframes.size())};
-    const int index = kiroVirtualRealsenseAddFace(&face);
+    const int index = device.AddFace(&face);
     Require(index, scene, "viewer's path");
     if (viewer.photograph) {
         const GreyImage& photo = *viewer.photograph;
         const float eye1[2] = {viewer.photographEyes[0], viewer.photographEyes[1]};
         const float eye2[2] = {viewer.photographEyes[2], viewer.photographEyes[3]};
-        if (kiroVirtualRealsenseSetFacePhoto(index, photo.pixels.data(), photo.width, photo.height, eye1, eye2) != 0) {
+        if (device.SetFacePhoto(index, photo.pixels.data(), photo.width, photo.height, eye1, eye2) != 0) {
             throw ImageError("cannot use " + viewer.photographPath.string() +
                              " as a face: the eye marks do not fit it");
         }
     }
-    Require(kiroVirtualRealsenseSetFaceGlasses(index, viewer.glasses ? 1 : 0), scene, "glasses");
+    Require(device.SetFaceGlasses(index, viewer.glasses ? 1 : 0), scene, "glasses");
 }
 
-void AddOccluder(const SceneDescription& scene, const SceneOccluder& occluder) {
+void AddOccluder(const VirtualRealsenseModule& device, const SceneDescription& scene,
+                 const SceneOccluder& occluder) {
     std::vector<kiroVirtualRealsenseOccluderKeyframe> keyframes;
     for (const OccluderKeyframe& key : occluder.path) {
         keyframes.push_back({ToDeviceMs(key.timeS), key.position.x, key.position.y, key.position.z});
@@ -73,7 +72,7 @@ void AddOccluder(const SceneDescription& scene, const SceneOccluder& occluder) {
                                                    occluder.leaveS ? ToDeviceMs(*occluder.leaveS) : -1.0,
                                                    keyframes.data(),
                                                    static_cast<int>(keyframes.size())};
-    Require(kiroVirtualRealsenseAddOccluder(&description), scene, "occluder");
+    Require(device.AddOccluder(&description), scene, "occluder");
 }
 
 glm::vec3 Midpoint(const kiroVirtualRealsenseEyes& eyes) {
@@ -111,27 +110,26 @@ SceneDescription DefaultScene(const std::optional<ScenePhoto>& photo) {
 
 VirtualScene::VirtualScene(const SceneDescription& scene, bool realTime)
     : mainViewer_(scene.mainViewer), viewers_(scene.viewers.size()) {
-    kiroVirtualRealsenseReset();
-    kiroVirtualRealsenseSetRealTime(realTime ? 1 : 0);
-    kiroVirtualRealsenseSetGlobalTimeBase(kTimeBaseMs);
-    kiroVirtualRealsenseSetSensorTimestampOffset(0);
-    Require(kiroVirtualRealsenseSetBackground(scene.backgroundInfrared, scene.backgroundDepthMm), scene, "background");
+    device_.Reset();
+    device_.SetRealTime(realTime ? 1 : 0);
+    device_.SetGlobalTimeBase(kTimeBaseMs);
+    device_.SetSensorTimestampOffset(0);
+    Require(device_.SetBackground(scene.backgroundInfrared, scene.backgroundDepthMm), scene, "background");
     if (const auto& k = scene.camera.intrinsics) {
-        Require(kiroVirtualRealsenseSetIntrinsics(k->fx, k->fy, k->ppx, k->ppy), scene, "intrinsics");
+        Require(device_.SetIntrinsics(k->fx, k->fy, k->ppx, k->ppy), scene, "intrinsics");
     }
     const SceneAppearance& a = scene.appearance;
     const kiroVirtualRealsenseAppearance appearance{a.gain, a.noise, a.speckle, a.seed};
-    Require(kiroVirtualRealsenseSetAppearance(&appearance), scene, "appearance");
-    kiroVirtualRealsenseSetOtherProjector(a.otherProjector ? 1 : 0);
+    Require(device_.SetAppearance(&appearance), scene, "appearance");
+    device_.SetOtherProjector(a.otherProjector ? 1 : 0);
     for (const SceneViewer& viewer : scene.viewers) {
-        AddViewer(scene, viewer);
+        AddViewer(device_, scene, viewer);
     }
     for (const SceneOccluder& occluder : scene.occluders) {
-        AddOccluder(scene, occluder);
+        AddOccluder(device_, scene, occluder);
     }
-    // The library loads librealsense2 from this path: the virtual device is this very module.
-    SetProcessEnvironment("KIRO_REALSENSE2_LIBRARY",
-                          GetLibraryPath(reinterpret_cast<void*>(&kiroVirtualRealsenseReset)).string());
+    // The library loads librealsense2 from this path: the camera's device is this very module.
+    SetProcessEnvironment("KIRO_REALSENSE2_LIBRARY", device_.Path().string());
 }
 
 double VirtualScene::SceneTimeMs(double frameTimeMs) {
@@ -140,22 +138,22 @@ double VirtualScene::SceneTimeMs(double frameTimeMs) {
 
 glm::vec3 VirtualScene::MidpointAt(double frameTimeMs) const {
     kiroVirtualRealsenseEyes eyes{};
-    kiroVirtualRealsenseGetEyes(static_cast<int>(mainViewer_), SceneTimeMs(frameTimeMs), &eyes);
+    device_.GetEyes(static_cast<int>(mainViewer_), SceneTimeMs(frameTimeMs), &eyes);
     return Midpoint(eyes);
 }
 
 void VirtualScene::AddTruth(std::vector<FrameRecord>& frames, const CameraPose& pose) const {
     int width = 0;
     int height = 0;
-    kiroVirtualRealsenseStreamingMode(&width, &height, nullptr);
+    device_.StreamingMode(&width, &height, nullptr);
     for (FrameRecord& frame : frames) {
         frame.viewers.clear();
         for (std::size_t i = 0; i < viewers_; ++i) {
             const int face = static_cast<int>(i);
             kiroVirtualRealsenseEyes eyes{};
             kiroVirtualRealsenseFaceView view{};
-            kiroVirtualRealsenseGetEyes(face, SceneTimeMs(frame.timeMs), &eyes);
-            kiroVirtualRealsenseGetFaceView(face, SceneTimeMs(frame.timeMs), width, height, &view);
+            device_.GetEyes(face, SceneTimeMs(frame.timeMs), &eyes);
+            device_.GetFaceView(face, SceneTimeMs(frame.timeMs), width, height, &view);
             ViewerTruth viewer;
             viewer.present = view.present != 0;
             viewer.inView = view.inView != 0;

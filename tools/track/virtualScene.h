@@ -2,6 +2,7 @@
 
 #include "tools/track/sceneFile.h"
 #include "tools/track/trackRecord.h"
+#include "tools/track/virtualRealsenseModule.h"
 
 #include <glm/mat3x3.hpp>
 #include <glm/vec3.hpp>
@@ -37,12 +38,13 @@ struct CameraPose {
 /// A camera-space point (mm) in display space.
 glm::vec3 ToDisplay(const CameraPose& pose, const glm::vec3& cameraPoint);
 
-/// A scene played by the virtual RealSense device. Only one VirtualScene at a time: the device
-/// is process-wide.
+/// A scene played by the virtual RealSense device, which it loads. Only one VirtualScene at a
+/// time: the device is process-wide.
 class VirtualScene {
 public:
-    /// Resets the device, describes the scene to it and points the library's librealsense2
-    /// loading at it; call before any engine is created. `realTime` paces the frames like a
+    /// Loads and resets the device, describes the scene to it and points the library's
+    /// librealsense2 loading at it; call before any engine is created. Throws kiro::Exception
+    /// when the device cannot be loaded. `realTime` paces the frames like a
     /// camera; without it frames come as fast as they are taken and every run is the same.
     VirtualScene(const SceneDescription& scene, bool realTime);
 
@@ -58,6 +60,7 @@ public:
     static double SceneTimeMs(double frameTimeMs);
 
 private:
+    VirtualRealsenseModule device_;
     std::size_t mainViewer_;
     std::size_t viewers_;
 };

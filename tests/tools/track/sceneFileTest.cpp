@@ -201,7 +201,7 @@ TEST_F(SceneFileTest, NamesTheFieldOfEveryMistake) {
         {"/camera/intrinsics", R"({"fx": 0, "fy": 1, "ppx": 1, "ppy": 1})", "camera.intrinsics.fx: must be greater than 0"},
         {"/camera/intrinsics/skew", "0", "camera.intrinsics.skew: unknown field"},
         {"/camera/position", R"("above")", "camera.position: expected 3 numbers"},
-        {"/camera/rotation", "[3, 1, 0]", "camera.rotation: must turn at most pi radians"},
+        {"/camera/rotation", "[180, 1, 0]", "camera.rotation: must turn at most 180 degrees"},
         {"/background/infrared", "255", "background.infrared: must be an integer from 0 to 254"},
         {"/background/infrared", "40.0", "background.infrared: expected an integer"},
         {"/background/depth", "65536", "background.depth: must be an integer from 0 to 65535"},
