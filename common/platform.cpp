@@ -14,19 +14,13 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 
 namespace kiro {
 
 namespace {
 
 constexpr const char* kComponentName = "VoveDizevuro";
-
-// The library's own reference to the default logger, held from load to unload. Never
-// destroyed: the unload hook may run after this library's static destructors.
-std::shared_ptr<spdlog::logger>& KeepAlive() {
-    static auto* reference = new std::shared_ptr<spdlog::logger>();
-    return *reference;
-}
 
 // spdlog may create an unnamed console logger of its own when its registry starts; that one
 // was not installed by any component, so the library replaces it with its own logger.
@@ -46,19 +40,27 @@ std::shared_ptr<spdlog::logger> MakeLibraryLogger(bool withFile) {
     return std::make_shared<spdlog::logger>(kComponentName, spdlog::sinks_init_list{console, file});
 }
 
-void SetUpLogging() {
-    KeepAlive() = spdlog::default_logger();
-    if (IsInstalledByAComponent(KeepAlive())) {
-        return;
-    }
-    spdlog::set_default_logger(MakeLibraryLogger(true));
-    KeepAlive() = spdlog::default_logger();
+// The replaced logger stays held: a host thread may still be inside a call on it.
+void InstallLibraryLogger(std::shared_ptr<spdlog::logger> logger) {
+    auto& held = detail::LoggersHeld();
+    held.replaced = spdlog::default_logger();
+    spdlog::set_default_logger(logger);
+    held.library = std::move(logger);
 
     const std::string levels = spdlog::details::os::getenv("SPDLOG_LEVEL");
     if (!levels.empty()) {
         spdlog::cfg::helpers::load_levels(levels);
     }
     spdlog::info("version: {} ({} - {})", KIRO_VERSION_TEXT, KIRO_BUILD_REF, KIRO_COMMIT_ID);
+}
+
+void SetUpLogging() {
+    auto current = spdlog::default_logger();
+    if (IsInstalledByAComponent(current)) {
+        detail::LoggersHeld() = {std::move(current), nullptr};
+        return;
+    }
+    InstallLibraryLogger(MakeLibraryLogger(true));
 }
 
 }  // namespace
@@ -79,22 +81,22 @@ void Platform::OnLibraryLoad() {
     } catch (const std::exception& e) {
         // Loading must not fail because the log file cannot be written (for example in a
         // read-only installation directory): log to the console only.
-        spdlog::set_default_logger(MakeLibraryLogger(false));
-        KeepAlive() = spdlog::default_logger();
+        InstallLibraryLogger(MakeLibraryLogger(false));
         spdlog::error("Failed to open the log file: {}", e.what());
     }
 }
 
 void Platform::OnLibraryUnload() {
-    if (!KeepAlive()) {
+    auto& held = detail::LoggersHeld();
+    if (!held.library) {
         return;
     }
-    KeepAlive().reset();
-    auto logger = spdlog::default_logger();
-    // Owners besides this reference: the registry's default slot and its name table.
-    if (!logger || logger.use_count() <= 3) {
-        spdlog::set_default_logger(nullptr);
-        spdlog::shutdown();
+    held.library->flush();
+    // The host's logging goes back to the logger it had, unless it installed another meanwhile.
+    // Without one to put back, the library's logger stays: a null default logger crashes every
+    // caller of spdlog's free functions.
+    if (held.replaced && spdlog::default_logger() == held.library) {
+        spdlog::set_default_logger(held.replaced);
     }
 }
 

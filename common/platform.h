@@ -27,8 +27,10 @@ public:
     /// Logging set-up, run when the library is loaded into a process: adopts a default logger
     /// installed by another component, or installs the library's own console and file logger.
     static void OnLibraryLoad();
-    /// Shuts logging down when the library is unloaded, unless another component still holds
-    /// the default logger.
+    /// Run when the library is unloaded (on Linux: at dlclose or at exit): flushes the library's
+    /// logger and puts back the default logger that it replaced, if that one is still replaced.
+    /// Never leaves the process without a default logger, and keeps every logger the library
+    /// installed or replaced alive while the library's threads may still log.
     static void OnLibraryUnload();
 };
 

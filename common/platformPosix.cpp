@@ -22,7 +22,7 @@ struct UnloadAtExit {
     ~UnloadAtExit() { Platform::OnLibraryUnload(); }
 };
 
-// The unload must run before the logging registry it shuts down is destroyed. A static object
+// The unload must run before the logging registry it works on is destroyed. A static object
 // made after the registry exists is destroyed before it (destructors run in reverse order of
 // construction), at dlclose as at exit. A destructor function would run after every exit
 // handler, and an atexit handler is reordered by ThreadSanitizer's interceptor.
@@ -40,6 +40,13 @@ std::shared_ptr<spdlog::sinks::sink> MakeColourConsoleSink() {
 }
 
 std::unique_ptr<Platform> MakePlatform() { return std::make_unique<PosixPlatform>(); }
+
+// Never destroyed: the unload runs at exit while the library's threads (the capture thread of an
+// engine the host did not destroy) may go on logging until the process ends.
+HeldLoggers& LoggersHeld() {
+    static auto* held = new HeldLoggers();
+    return *held;
+}
 
 }  // namespace detail
 }  // namespace kiro

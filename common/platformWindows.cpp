@@ -32,6 +32,14 @@ std::shared_ptr<spdlog::sinks::sink> MakeColourConsoleSink() {
 
 std::unique_ptr<Platform> MakePlatform() { return std::make_unique<WindowsPlatform>(); }
 
+// Destroyed with the library's other statics, after the detach notification. By then no thread of
+// the library runs: at process exit Windows has ended them, and a host frees the library only
+// after destroying its engines.
+HeldLoggers& LoggersHeld() {
+    static HeldLoggers held;
+    return held;
+}
+
 }  // namespace detail
 }  // namespace kiro
 

@@ -2,7 +2,8 @@
 // process on its own copy of the library (see tests/CMakeLists.txt):
 //   LibraryLogFile           a copy in a folder of its own: the log file beside it
 //   LogLevelFromEnvironment  the same copy, with SPDLOG_LEVEL=debug in the environment
-//   LogFileUnavailable       a copy whose log folder cannot be created
+//   LogFileUnavailable       a copy whose log folder cannot be created, with SPDLOG_LEVEL=debug; its
+//                            console lines are checked by the CTest wrapper that runs it
 
 #include "common/logging.h"
 #include "common/platform.h"
@@ -65,6 +66,7 @@ TEST(LogFileUnavailable, LoadingFallsBackToTheConsole) {
     ASSERT_NE(logger, nullptr);
     EXPECT_EQ(logger->name(), "VoveDizevuro");
     EXPECT_EQ(logger->sinks().size(), 1u) << "console only";
+    EXPECT_EQ(logger->level(), spdlog::level::debug) << "from SPDLOG_LEVEL";
     EXPECT_TRUE(fs::is_regular_file(kiro::GetDefaultLogsDirectory())) << "the folder name is taken by a file";
     auto platform = kiro::Platform::Create(kiro::PlatformInitArgs{{0, 0, 0}, 3});
     EXPECT_NE(platform, nullptr);

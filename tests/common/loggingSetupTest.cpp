@@ -71,22 +71,56 @@ TEST_F(LoggingSetupTest, AdoptsALoggerInstalledByAnotherComponent) {
     EXPECT_EQ(output.str(), "") << "no version line through an adopted logger";
 }
 
-TEST_F(LoggingSetupTest, UnloadLeavesLoggingRunningWhileAnotherComponentHoldsTheLogger) {
-    auto host = HostLogger("host");
-    spdlog::set_default_logger(host);
-    Platform::OnLibraryLoad();
-    Platform::OnLibraryUnload();
-    EXPECT_EQ(spdlog::default_logger(), host);
-    spdlog::info("still logging");
-    EXPECT_NE(output.str().find("still logging"), std::string::npos);
+// spdlog's free functions call the default logger unchecked: unload leaves one that works, the
+// one found at load or else the library's own.
+TEST_F(LoggingSetupTest, UnloadLeavesAWorkingDefaultLogger) {
+    struct Case {
+        const char* found;  // name of the default logger at load; nullptr: none
+        const char* afterUnload;
+    };
+    for (const Case& c : {Case{"host", "host"}, Case{"", ""}, Case{nullptr, "VoveDizevuro"}}) {
+        SCOPED_TRACE(c.found != nullptr ? c.found : "no default logger");
+        Platform::OnLibraryUnload();
+        // Only the registry holds the host's logger.
+        spdlog::set_default_logger(c.found != nullptr ? HostLogger(c.found) : nullptr);
+        Platform::OnLibraryLoad();
+        Platform::OnLibraryUnload();
+
+        ASSERT_NE(spdlog::default_logger(), nullptr);
+        EXPECT_EQ(spdlog::default_logger()->name(), c.afterUnload);
+        output.str("");
+        spdlog::info("logging after unload");
+        EXPECT_EQ(output.str().find("logging after unload") != std::string::npos, c.found != nullptr);
+    }
 }
 
-TEST_F(LoggingSetupTest, UnloadShutsLoggingDownWhenNobodyElseHoldsTheLogger) {
+TEST_F(LoggingSetupTest, UnloadKeepsTheHostsOtherLoggers) {
+    auto other = HostLogger("other");
+    spdlog::register_logger(other);
     Platform::OnLibraryLoad();
-    ASSERT_NE(spdlog::default_logger(), nullptr);
     Platform::OnLibraryUnload();
-    EXPECT_EQ(spdlog::default_logger(), nullptr);
-    EXPECT_EQ(spdlog::get("VoveDizevuro"), nullptr);
+    EXPECT_EQ(spdlog::get("other"), other);
+    spdlog::drop("other");
+}
+
+TEST_F(LoggingSetupTest, UnloadLeavesALoggerTheHostInstalledMeanwhile) {
+    Platform::OnLibraryLoad();
+    auto host = HostLogger("host");
+    spdlog::set_default_logger(host);
+    Platform::OnLibraryUnload();
+    EXPECT_EQ(spdlog::default_logger(), host);
+}
+
+// A thread may still be inside a call on a logger that has just been swapped out of the default.
+TEST_F(LoggingSetupTest, LoggersSwappedOutStayAlive) {
+    spdlog::set_default_logger(HostLogger(""));
+    std::weak_ptr<spdlog::logger> automatic = spdlog::default_logger();
+    Platform::OnLibraryLoad();
+    EXPECT_FALSE(automatic.expired()) << "replaced at load";
+
+    std::weak_ptr<spdlog::logger> library = spdlog::default_logger();
+    Platform::OnLibraryUnload();
+    EXPECT_FALSE(library.expired()) << "replaced at unload";
 }
 
 TEST_F(LoggingSetupTest, UnloadWithoutLoadChangesNothing) {

@@ -130,7 +130,13 @@ extern "C" {
 
 KIRO_API int32_t kiroVoveDizevuroEngineInitArgs(const kiro_head_tracking_engine_init_args* args,
                                                 kiro_head_tracking_engine** engine) {
+    if (engine == nullptr) {
+        return kKiroResultNullHandle;
+    }
     *engine = nullptr;
+    if (args == nullptr) {
+        return kKiroResultNullHandle;
+    }
     try {
         auto handle = std::make_unique<kiro_head_tracking_engine>();
         PlatformInitArgs platformArgs{};
@@ -174,6 +180,9 @@ KIRO_API int32_t kiroVoveDizevuroEngineStopTracking(kiro_head_tracking_engine* e
 
 KIRO_API int32_t kiroVoveDizevuroEngineGetLatestFrame(kiro_head_tracking_engine* engine,
                                                       kiro_head_tracking_frame** frame) {
+    if (frame == nullptr) {
+        return kKiroResultNullHandle;
+    }
     *frame = nullptr;
     if (engine == nullptr) {
         return kKiroResultNullHandle;
@@ -183,6 +192,9 @@ KIRO_API int32_t kiroVoveDizevuroEngineGetLatestFrame(kiro_head_tracking_engine*
 
 KIRO_API int32_t kiroVoveDizevuroEngineGetMaxNumOfDetectedFacesLimit(kiro_head_tracking_engine* engine,
                                                                      int32_t* limit) {
+    if (limit == nullptr) {
+        return kKiroResultNullHandle;
+    }
     return WithEngine(engine, [&](Engine& e) { *limit = e.GetMaxNumOfDetectedFacesLimit(); });
 }
 
@@ -208,11 +220,17 @@ KIRO_API int32_t kiroVoveDizevuroEngineSetCameraRotation(kiro_head_tracking_engi
 
 KIRO_API int32_t kiroVoveDizevuroEngineSetCameraTransform(kiro_head_tracking_engine* engine,
                                                           const kiro_vec3* position, const kiro_vec3* rotation) {
+    if (position == nullptr || rotation == nullptr) {
+        return kKiroResultNullHandle;
+    }
     return WithEngine(engine, [&](Engine& e) { e.SetCameraTransform(ToGlm(*position), ToGlm(*rotation)); });
 }
 
 KIRO_API int32_t kiroVoveDizevuroEngineSetFilterProperties(kiro_head_tracking_engine* engine,
                                                            const kiro_head_tracking_filter_properties* properties) {
+    if (properties == nullptr) {
+        return kKiroResultNullHandle;
+    }
     return WithEngine(engine, [&](Engine& e) { e.SetFilterProperties(ToFilterProperties(*properties)); });
 }
 

@@ -31,10 +31,10 @@ kiro_head_tracking_eye_detection ToC(const EyeDetection& eye) {
     return result;
 }
 
-/// 1 for a null handle; otherwise runs `body` on the handle's frame under CallGuarded.
+/// 1 for a null handle or record; otherwise runs `body` on the handle's frame under CallGuarded.
 template <typename Body>
-int32_t WithFrame(const kiro_head_tracking_frame* handle, Body&& body) {
-    if (handle == nullptr) {
+int32_t WithFrame(const kiro_head_tracking_frame* handle, const void* record, Body&& body) {
+    if (handle == nullptr || record == nullptr) {
         return kKiroResultNullHandle;
     }
     return CallGuarded([&] { body(FromHandle(handle).frame()); });
@@ -51,7 +51,7 @@ extern "C" {
 
 KIRO_API int32_t kiroVoveDizevuroFrameGetTrackingResult(const kiro_head_tracking_frame* frame,
                                                         kiro_head_tracking_result* result) {
-    return WithFrame(frame, [&](const Frame& f) {
+    return WithFrame(frame, result, [&](const Frame& f) {
         const Timestamp timestamp = f.timestamp();
         result->space = static_cast<int32_t>(timestamp.space);
         result->ms = timestamp.ms;
@@ -73,7 +73,7 @@ KIRO_API int32_t kiroVoveDizevuroFrameGetTrackingResult(const kiro_head_tracking
 
 KIRO_API int32_t kiroVoveDizevuroFrameGetRawFaces(const kiro_head_tracking_frame* frame,
                                                   kiro_head_tracking_raw_faces* rawFaces) {
-    return WithFrame(frame, [&](const Frame& f) {
+    return WithFrame(frame, rawFaces, [&](const Frame& f) {
         const auto faces = f.rawFaces();
         rawFaces->count = RecordCount(faces.size());
         for (int32_t i = 0; i < rawFaces->count; ++i) {
@@ -89,7 +89,7 @@ KIRO_API int32_t kiroVoveDizevuroFrameGetRawFaces(const kiro_head_tracking_frame
 
 KIRO_API int32_t kiroVoveDizevuroFrameGetDetectedFaces(const kiro_head_tracking_frame* frame,
                                                        kiro_head_tracking_detected_faces* detectedFaces) {
-    return WithFrame(frame, [&](const Frame& f) {
+    return WithFrame(frame, detectedFaces, [&](const Frame& f) {
         const auto detections = f.detections();
         detectedFaces->count = RecordCount(detections.size());
         for (int32_t i = 0; i < detectedFaces->count; ++i) {
@@ -105,7 +105,7 @@ KIRO_API int32_t kiroVoveDizevuroFrameGetDetectedFaces(const kiro_head_tracking_
 
 KIRO_API int32_t kiroVoveDizevuroFrameGetProfiling(const kiro_head_tracking_frame* frame,
                                                    kiro_head_tracking_profiling* profiling) {
-    return WithFrame(frame, [&](const Frame& f) {
+    return WithFrame(frame, profiling, [&](const Frame& f) {
         const FrameProfiling p = f.profiling();
         profiling->cameraExposureTime = p.cameraExposureTime;
         profiling->faceDetectorStartTime = p.faceDetectorStartTime;

@@ -6,9 +6,12 @@
  * take result frames and read them. Plain C99; also compiles as C++.
  *
  * Result codes of every function that returns int32_t: kKiroResultSuccess (0),
- * kKiroResultNullHandle (1: the engine or frame handle is null, nothing was done) and
- * kKiroResultException (2: the library caught an error and logged it at critical level; the
- * operation did not complete). There is no error text to query: the log holds it.
+ * kKiroResultNullHandle (1: the engine or frame handle, or a pointer argument, is null; nothing
+ * was done) and kKiroResultException (2: the library caught an exception derived from
+ * std::exception and logged it; the operation did not complete). kiroVoveDizevuroEngineInitArgs
+ * logs "Failed to initialize head tracking engine: <message>" at error level, every other function
+ * "Unexpected exception: <message> (<type name>)" at critical level; the failing component may
+ * have logged lines of its own before. There is no error text to query: the log holds it.
  *
  * Threads: one engine handle must not be used by several threads at once, except that
  * kiroVoveDizevuroEngineGetLatestFrame may run on any thread while frames are delivered. The
@@ -113,19 +116,20 @@ typedef struct kiro_head_tracking_kalman_coeffs {
     kiro_vec3 b;
 } kiro_head_tracking_kalman_coeffs;
 
+/* Every value finite (only interocularDistanceMax may be +infinity) and within the range noted. */
 typedef struct kiro_head_tracking_filter_properties {
-    float resetThreshold;
-    float maxTrackGap;    /* ms */
-    float velDampingTime; /* ms */
-    float minFitDist;     /* mm */
-    float maxFitDist;     /* mm */
-    float angleYMax;      /* rad */
-    float interocularDistanceMin; /* mm */
-    float interocularDistanceMax; /* mm */
-    float bufferLim;      /* ms */
-    kiro_vec3 mainFaceSkew;  /* mm */
-    kiro_vec3 mainFaceScale;
-    kiro_head_tracking_kalman_coeffs kalman;
+    float resetThreshold;         /* > 0: a reset signal above it restarts all tracks; <= 0: never */
+    float maxTrackGap;            /* ms, >= 0 */
+    float velDampingTime;         /* ms, > 0 */
+    float minFitDist;             /* mm, >= 0 */
+    float maxFitDist;             /* mm, >= 0 */
+    float angleYMax;              /* rad, >= 0 */
+    float interocularDistanceMin; /* mm, > 0 */
+    float interocularDistanceMax; /* mm, > interocularDistanceMin */
+    float bufferLim;              /* ms, >= 0 */
+    kiro_vec3 mainFaceSkew;       /* mm */
+    kiro_vec3 mainFaceScale;      /* each >= 0 */
+    kiro_head_tracking_kalman_coeffs kalman; /* per axis a > 0 with a * a > 0 in float, b >= 0 */
 } kiro_head_tracking_filter_properties;
 
 /* One tracked face, display space. */
@@ -187,8 +191,9 @@ typedef struct kiro_head_tracking_profiling {
 /* ---- Engine ---- */
 
 /* Creates an engine: its platform (applying args->logLevel), frame adapter, detector and camera.
-   On failure *engine stays null, nothing stays allocated and 2 is returned. Release the engine
-   with kiroVoveDizevuroEngineRelease. */
+   Sets *engine to null first; 1 when args or engine is null. On failure *engine stays null,
+   nothing stays allocated and 2 is returned. Release the engine with
+   kiroVoveDizevuroEngineRelease. */
 KIRO_API int32_t kiroVoveDizevuroEngineInitArgs(const kiro_head_tracking_engine_init_args* args,
                                                 kiro_head_tracking_engine** engine);
 /* Destroys the engine (stopping its camera); null does nothing. Frames taken from it stay valid. */
@@ -199,10 +204,10 @@ KIRO_API int32_t kiroVoveDizevuroEngineStartTracking(kiro_head_tracking_engine* 
 KIRO_API int32_t kiroVoveDizevuroEngineStopTracking(kiro_head_tracking_engine* engine);
 /* Sets *frame (null first, also for a null engine) to a copy of the latest frame, owned by the
    caller, to be released with kiroVoveDizevuroFrameRelease; an empty frame before the first.
-   Any thread. 2 when polling is not enabled. */
+   Any thread. 1 when frame is null; 2 when polling is not enabled. */
 KIRO_API int32_t kiroVoveDizevuroEngineGetLatestFrame(kiro_head_tracking_engine* engine,
                                                       kiro_head_tracking_frame** frame);
-/* Writes the detector's face-count limit (0 without a detector) to *limit. */
+/* Writes the detector's face-count limit (0 without a detector) to *limit; 1 when limit is null. */
 KIRO_API int32_t kiroVoveDizevuroEngineGetMaxNumOfDetectedFacesLimit(kiro_head_tracking_engine* engine,
                                                                      int32_t* limit);
 /* n in 1 .. the limit, else 2; takes effect with the next frame. */
@@ -214,14 +219,23 @@ KIRO_API int32_t kiroVoveDizevuroEngineSetTrackedEyes(kiro_head_tracking_engine*
 /* The camera's position in display space, mm. */
 KIRO_API int32_t kiroVoveDizevuroEngineSetCameraPosition(kiro_head_tracking_engine* engine, float x, float y,
                                                          float z);
-/* The rotation of camera space into display space, row by row. */
+/* The rotation of camera space into display space, row by row: a camera-space point p lands in
+   display space at (-q.x, -q.y, q.z) + the camera position, with q = rotation * p. */
 KIRO_API int32_t kiroVoveDizevuroEngineSetCameraRotation(kiro_head_tracking_engine* engine, float a0, float a1,
                                                          float a2, float a3, float a4, float a5, float a6,
                                                          float a7, float a8);
-/* Position (mm) and rotation as a rotation vector (Rodrigues notation); both are copied. */
+/* Position (mm) and rotation as a rotation vector (Rodrigues notation); both are copied, 1 when
+   either is null. The vector's direction is the axis and its length the angle in degrees, not
+   radians. The rotation turns camera-space points about the axis by minus that angle under the
+   right-hand rule, i.e. clockwise seen from the vector's tip (the transpose of the right-handed
+   rotation by the angle); display space then follows as for kiroVoveDizevuroEngineSetCameraRotation.
+   So (0, 0, 90) is the rows (0, 1, 0), (-1, 0, 0), (0, 0, 1): camera x turns to -y. A vector whose
+   components are all below 1e-6 in magnitude is no rotation. */
 KIRO_API int32_t kiroVoveDizevuroEngineSetCameraTransform(kiro_head_tracking_engine* engine,
                                                           const kiro_vec3* position, const kiro_vec3* rotation);
-/* Tracking parameters; copied. */
+/* Tracking parameters; copied, 1 when properties is null; takes effect with the next frame. With a
+   value outside its range the tracker logs an error and keeps its previous configuration, and a
+   start gives 2. */
 KIRO_API int32_t kiroVoveDizevuroEngineSetFilterProperties(kiro_head_tracking_engine* engine,
                                                            const kiro_head_tracking_filter_properties* properties);
 /* The library's version text; static, never freed. */
@@ -230,8 +244,9 @@ KIRO_API const char* kiroVoveDizevuroGetVersion(void);
 KIRO_API const char* kiro_log_level_to_string(int32_t level);
 
 /* ---- Frames ----
-   Each getter fills the caller's record and returns 0; 1 for a null handle (record untouched);
-   2 on an error (the record may be partly filled). A polled handle may be read on any thread. */
+   Each getter fills the caller's record and returns 0; 1 for a null handle or record (the record
+   untouched); 2 on an error (the record may be partly filled). A polled handle may be read on any
+   thread. */
 
 KIRO_API int32_t kiroVoveDizevuroFrameGetTrackingResult(const kiro_head_tracking_frame* frame,
                                                         kiro_head_tracking_result* result);

@@ -10,9 +10,11 @@
 #include <stb/stb_image_write.h>
 #pragma GCC diagnostic pop
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <memory>
 
 namespace kiro::head {
@@ -22,6 +24,15 @@ namespace {
 struct StbFree {
     void operator()(unsigned char* p) const { STBIW_FREE(p); }
 };
+
+/// stb_image_write sizes its buffers in int: the filtered image takes (width + 1) x height bytes
+/// and the compressed stream's growing buffer up to about 2.25 times as many.
+constexpr std::int64_t kMaxFilteredBytes = std::numeric_limits<int>::max() / 4;
+
+bool IsEncodable(const ImageDesc& image) {
+    return image.data != nullptr && image.width > 0 && image.height > 0 &&
+           (std::int64_t{image.width} + 1) * image.height <= kMaxFilteredBytes;
+}
 
 struct FileClose {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -45,6 +56,9 @@ bool SaveCameraFrame(const CameraFrame& frame, const char* path) {
         return false;
     }
     const ImageDesc& image = images[0];
+    if (!IsEncodable(image)) {
+        return false;
+    }
     int length = 0;
     const std::unique_ptr<unsigned char, StbFree> png(
         stbi_write_png_to_mem(image.data, image.width, image.width, image.height, 1, &length));

@@ -2,57 +2,51 @@
 
 #include "common/mathHelpers.h"
 
-#include "voveDizevuro/camera/realsenseCamera.h"
 #include "voveDizevuro/camera/realsenseError.h"
 #include "voveDizevuro/camera/realsenseProjection.h"
 
+#include <cmath>
+#include <limits>
+
 namespace kiro::head {
+
+namespace {
+
+/// Finite and within float's range; converting a larger double to float is undefined.
+bool FitsFloat(double value) { return std::fabs(value) <= std::numeric_limits<float>::max(); }
+
+}  // namespace
 
 RealsenseCameraFrame::RealsenseCameraFrame(const RealsenseCamera* camera, rs2_frame* infraredFrame,
                                            rs2_frame* depthFrame)
-    : camera_(camera), infraredFrame_(nullptr), depthFrame_(nullptr) {
+    : camera_(camera), infraredFrame_(nullptr, {&camera->api()}), depthFrame_(nullptr, {&camera->api()}) {
     const RealsenseApi& api = camera_->api();
     if (infraredFrame != nullptr) {
         CallRealsense(api, api.rs2_frame_add_ref, infraredFrame);
-        infraredFrame_ = infraredFrame;
+        infraredFrame_.reset(infraredFrame);
     }
     if (depthFrame != nullptr) {
-        try {
-            CallRealsense(api, api.rs2_frame_add_ref, depthFrame);
-        } catch (...) {
-            if (infraredFrame_ != nullptr) {
-                api.rs2_release_frame(infraredFrame_);
-            }
-            throw;
-        }
-        depthFrame_ = depthFrame;
+        CallRealsense(api, api.rs2_frame_add_ref, depthFrame);
+        depthFrame_.reset(depthFrame);
     }
 }
 
-RealsenseCameraFrame::~RealsenseCameraFrame() {
-    const RealsenseApi& api = camera_->api();
-    cachedImageDescs_.reset();
-    if (depthFrame_ != nullptr) {
-        api.rs2_release_frame(depthFrame_);
-    }
-    if (infraredFrame_ != nullptr) {
-        api.rs2_release_frame(infraredFrame_);
-    }
-}
+RealsenseCameraFrame::~RealsenseCameraFrame() = default;
 
 Timestamp RealsenseCameraFrame::timestamp() const {
     if (cachedTimestamp_) {
         return *cachedTimestamp_;
     }
     const RealsenseApi& api = camera_->api();
+    const rs2_frame* infrared = infraredFrame_.get();
     try {
-        const double ms = CallRealsense(api, api.rs2_get_frame_timestamp, infraredFrame_);
-        const rs2_timestamp_domain domain = CallRealsense(api, api.rs2_get_frame_timestamp_domain, infraredFrame_);
+        const double ms = CallRealsense(api, api.rs2_get_frame_timestamp, infrared);
+        const rs2_timestamp_domain domain = CallRealsense(api, api.rs2_get_frame_timestamp_domain, infrared);
         if (domain == RS2_TIMESTAMP_DOMAIN_GLOBAL_TIME) {
             const auto sensor =
-                CallRealsense(api, api.rs2_get_frame_metadata, infraredFrame_, RS2_FRAME_METADATA_SENSOR_TIMESTAMP);
+                CallRealsense(api, api.rs2_get_frame_metadata, infrared, RS2_FRAME_METADATA_SENSOR_TIMESTAMP);
             const auto frame =
-                CallRealsense(api, api.rs2_get_frame_metadata, infraredFrame_, RS2_FRAME_METADATA_FRAME_TIMESTAMP);
+                CallRealsense(api, api.rs2_get_frame_metadata, infrared, RS2_FRAME_METADATA_FRAME_TIMESTAMP);
             // Metadata in microseconds; the difference moves the frame time to the exposure.
             cachedTimestamp_ = Timestamp{Timestamp::Space::System, ms + static_cast<double>(sensor - frame) * 0.001};
         } else {
@@ -72,18 +66,19 @@ Timestamp RealsenseCameraFrame::timestamp() const {
 Slice<ImageDesc const> RealsenseCameraFrame::imageDescs() const {
     if (!cachedImageDescs_) {
         const RealsenseApi& api = camera_->api();
-        std::vector<ImageDesc> images;
+        const rs2_frame* infrared = infraredFrame_.get();
+        ImageDescs images{};
         try {
-            const int width = CallRealsense(api, api.rs2_get_frame_width, infraredFrame_);
-            const int height = CallRealsense(api, api.rs2_get_frame_height, infraredFrame_);
-            const void* data = CallRealsense(api, api.rs2_get_frame_data, infraredFrame_);
-            images.push_back(ImageDesc{width, height, 0, static_cast<const uint8_t*>(data)});
+            const int width = CallRealsense(api, api.rs2_get_frame_width, infrared);
+            const int height = CallRealsense(api, api.rs2_get_frame_height, infrared);
+            const void* data = CallRealsense(api, api.rs2_get_frame_data, infrared);
+            images = ImageDescs{ImageDesc{width, height, 0, static_cast<const uint8_t*>(data)}, 1};
         } catch (const RealsenseError& e) {
             LogRealsenseError("Failed to query frame image desc", e);
         }
-        cachedImageDescs_ = std::move(images);
+        cachedImageDescs_ = images;
     }
-    return {cachedImageDescs_->data(), cachedImageDescs_->size()};
+    return {&cachedImageDescs_->image, cachedImageDescs_->count};
 }
 
 bool RealsenseCameraFrame::GetDepth(const glm::dvec2& pixel, float* depth) const {
@@ -94,25 +89,32 @@ bool RealsenseCameraFrame::GetDepth(const glm::dvec2& pixel, float* depth) const
         throw RealsenseError("pixel outside the depth image", "rs2_depth_frame_get_distance", "",
                              RS2_EXCEPTION_TYPE_INVALID_VALUE);
     }
-    *depth = CallRealsense(api, api.rs2_depth_frame_get_distance, depthFrame_, static_cast<int>(pixel.x),
+    *depth = CallRealsense(api, api.rs2_depth_frame_get_distance, depthFrame_.get(), static_cast<int>(pixel.x),
                            static_cast<int>(pixel.y));
     return true;
 }
 
 bool RealsenseCameraFrame::DeprojectPixelToPoint(const glm::dvec2& pixel, float depth, glm::vec3* point) const {
+    if (!FitsFloat(pixel.x) || !FitsFloat(pixel.y)) {
+        return false;
+    }
     const float pixel2[2] = {static_cast<float>(pixel.x), static_cast<float>(pixel.y)};
     float result[3];
-    head::DeprojectPixelToPoint(result, camera_->streamIntrinsics(), pixel2, depth);
+    if (!head::DeprojectPixelToPoint(result, camera_->streamIntrinsics(), pixel2, depth)) {
+        return false;
+    }
     *point = glm::vec3(result[0], result[1], result[2]);
     return true;
 }
 
 bool RealsenseCameraFrame::ProjectPointToPixel(const glm::vec3& point, glm::dvec2* pixel, float* depth) const {
-    *depth = point.z;
     const float point3[3] = {point.x, point.y, point.z};
     float result[2];
-    head::ProjectPointToPixel(result, camera_->streamIntrinsics(), point3);
+    if (!head::ProjectPointToPixel(result, camera_->streamIntrinsics(), point3)) {
+        return false;
+    }
     *pixel = glm::dvec2(result[0], result[1]);
+    *depth = point.z;
     return true;
 }
 

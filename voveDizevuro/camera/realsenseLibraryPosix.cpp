@@ -8,9 +8,10 @@ namespace kiro::detail {
 namespace {
 
 /// Release series that librealsense2 ships with the run-time name librealsense2.so.2.<minor>;
-/// 2.50 is the oldest API the camera supports.
+/// 2.50 is the oldest API the camera supports. The newest is not known in advance: the search
+/// reaches far beyond the current releases, up to the last minor version of two digits.
 constexpr int kOldestMinorVersion = 50;
-constexpr int kNewestMinorVersion = 57;
+constexpr int kNewestMinorVersion = 99;
 
 }  // namespace
 

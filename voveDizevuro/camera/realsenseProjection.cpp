@@ -1,5 +1,6 @@
 #include "voveDizevuro/camera/realsenseProjection.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -24,9 +25,16 @@ float KannalaBrandtRadius(const float* c, float theta) {
 /// divide by it.
 float SafeRadius(float x, float y) { return std::fmax(std::sqrt(x * x + y * y), FLT_EPSILON); }
 
+bool AllFinite(const float* values, int count) {
+    return std::all_of(values, values + count, [](float value) { return std::isfinite(value); });
+}
+
 }  // namespace
 
-void ProjectPointToPixel(float pixel[2], const rs2_intrinsics& intrinsics, const float point[3]) {
+bool ProjectPointToPixel(float pixel[2], const rs2_intrinsics& intrinsics, const float point[3]) {
+    if (!AllFinite(point, 3)) {
+        return false;
+    }
     const float* c = intrinsics.coeffs;
     float x = point[0] / point[2];
     float y = point[1] / point[2];
@@ -73,11 +81,18 @@ void ProjectPointToPixel(float pixel[2], const rs2_intrinsics& intrinsics, const
             break;
     }
 
-    pixel[0] = x * intrinsics.fx + intrinsics.ppx;
-    pixel[1] = y * intrinsics.fy + intrinsics.ppy;
+    const float result[2] = {x * intrinsics.fx + intrinsics.ppx, y * intrinsics.fy + intrinsics.ppy};
+    if (!AllFinite(result, 2)) {
+        return false;
+    }
+    std::copy_n(result, 2, pixel);
+    return true;
 }
 
-void DeprojectPixelToPoint(float point[3], const rs2_intrinsics& intrinsics, const float pixel[2], float depth) {
+bool DeprojectPixelToPoint(float point[3], const rs2_intrinsics& intrinsics, const float pixel[2], float depth) {
+    if (!AllFinite(pixel, 2) || !std::isfinite(depth)) {
+        return false;
+    }
     const float* c = intrinsics.coeffs;
     float x = (pixel[0] - intrinsics.ppx) / intrinsics.fx;
     float y = (pixel[1] - intrinsics.ppy) / intrinsics.fy;
@@ -146,9 +161,12 @@ void DeprojectPixelToPoint(float point[3], const rs2_intrinsics& intrinsics, con
             break;
     }
 
-    point[0] = depth * x;
-    point[1] = depth * y;
-    point[2] = depth;
+    const float result[3] = {depth * x, depth * y, depth};
+    if (!AllFinite(result, 3)) {
+        return false;
+    }
+    std::copy_n(result, 3, point);
+    return true;
 }
 
 }  // namespace kiro::head

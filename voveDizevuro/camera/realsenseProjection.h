@@ -9,12 +9,16 @@
 namespace kiro::head {
 
 /// The pixel at which `point` (camera coordinates, any unit, z > 0) is seen, applying the
-/// distortion model of `intrinsics`.
-void ProjectPointToPixel(float pixel[2], const rs2_intrinsics& intrinsics, const float point[3]);
+/// distortion model of `intrinsics`. False, with `pixel` untouched, when a coordinate of the
+/// point or of the pixel it gives is not finite (a point at z = 0, for one).
+[[nodiscard]] bool ProjectPointToPixel(float pixel[2], const rs2_intrinsics& intrinsics, const float point[3]);
 
 /// The point seen at `pixel` at distance `depth` along the optical axis, in the unit of `depth`,
 /// removing the distortion of `intrinsics`. A modified Brown-Conrady image (distorted forward
-/// only) is taken as undistorted, as librealsense2 does in its release builds.
-void DeprojectPixelToPoint(float point[3], const rs2_intrinsics& intrinsics, const float pixel[2], float depth);
+/// only) is taken as undistorted, as librealsense2 does in its release builds. False, with
+/// `point` untouched, when the pixel, the depth or the point it gives is not finite (far outside
+/// the image an iterative inverse can overflow).
+[[nodiscard]] bool DeprojectPixelToPoint(float point[3], const rs2_intrinsics& intrinsics, const float pixel[2],
+                                         float depth);
 
 }  // namespace kiro::head

@@ -8,18 +8,21 @@
 namespace kiro::head {
 
 /// Tracking parameters of the face tracker. Distances in mm, times in ms, angles in radians.
+/// Every value must be finite, except that interocularDistanceMax may be +infinity (no upper bound),
+/// and within the range noted beside it; FaceTracker::IsValid refuses a configuration otherwise.
 struct FilterProperties {
-    float resetThreshold = 0.5f;  // > 0: a reset signal above it restarts all tracks
-    float maxTrackGap = 600.0f;   // a track continues only across a frame gap below this
-    float velDampingTime = 100.0f;
-    float minFitDist = 40.0f;
-    float maxFitDist = 2000.0f;
-    float angleYMax = 0.7853982f;  // pi/4
-    float interocularDistanceMin = 30.0f;
-    float interocularDistanceMax = 80.0f;
-    float bufferLim = 600.0f;  // how long a lost main face is kept by prediction
+    float resetThreshold = 0.5f;           // > 0: a reset signal above it restarts all tracks; <= 0: never
+    float maxTrackGap = 600.0f;            // >= 0; a track continues only across a frame gap below this
+    float velDampingTime = 100.0f;         // > 0; decay time of a predicted main face's velocity
+    float minFitDist = 40.0f;              // >= 0
+    float maxFitDist = 2000.0f;            // >= 0
+    float angleYMax = 0.7853982f;          // >= 0; pi/4
+    float interocularDistanceMin = 30.0f;  // > 0
+    float interocularDistanceMax = 80.0f;  // > interocularDistanceMin
+    float bufferLim = 600.0f;              // >= 0; how long a lost main face is kept by prediction
     glm::vec3 mainFaceSkew{0.0f, 0.0f, 0.0f};
-    glm::vec3 mainFaceScale{4.0f, 4.0f, 1.0f};
+    glm::vec3 mainFaceScale{4.0f, 4.0f, 1.0f};  // each >= 0
+    // Per axis a > 0 with a² > 0 in float, b >= 0.
     KalmanCoeffs kalman{{0.02f, 0.05f, 0.2f}, {0.1f, 0.1f, 0.1f}};
 };
 

@@ -258,6 +258,37 @@ static void TestNullHandles(void) {
     kiroVoveDizevuroFrameRelease(NULL);
 }
 
+/* A null output or record pointer gives 1, also with a live engine and frame. */
+static void TestNullPointers(void) {
+    kiro_head_tracking_engine_init_args args = ZeroInitArgs();
+    kiro_head_tracking_engine* engine = (kiro_head_tracking_engine*)&args;
+    kiro_head_tracking_frame* frame = NULL;
+    kiro_vec3 v = Vec3(0.0f, 0.0f, 0.0f);
+
+    CHECK(kiroVoveDizevuroEngineInitArgs(NULL, &engine) == kKiroResultNullHandle);
+    CHECK(engine == NULL);
+    args.enablePolling = 1;
+    CHECK(kiroVoveDizevuroEngineInitArgs(&args, NULL) == kKiroResultNullHandle);
+
+    ResetDevice();
+    engine = CreatePollingEngine(1);
+    REQUIRE(engine != NULL);
+    CHECK(kiroVoveDizevuroEngineGetLatestFrame(engine, NULL) == kKiroResultNullHandle);
+    CHECK(kiroVoveDizevuroEngineGetMaxNumOfDetectedFacesLimit(engine, NULL) == kKiroResultNullHandle);
+    CHECK(kiroVoveDizevuroEngineSetCameraTransform(engine, NULL, &v) == kKiroResultNullHandle);
+    CHECK(kiroVoveDizevuroEngineSetCameraTransform(engine, &v, NULL) == kKiroResultNullHandle);
+    CHECK(kiroVoveDizevuroEngineSetFilterProperties(engine, NULL) == kKiroResultNullHandle);
+
+    CHECK(kiroVoveDizevuroEngineGetLatestFrame(engine, &frame) == kKiroResultSuccess);
+    REQUIRE(frame != NULL);
+    CHECK(kiroVoveDizevuroFrameGetTrackingResult(frame, NULL) == kKiroResultNullHandle);
+    CHECK(kiroVoveDizevuroFrameGetRawFaces(frame, NULL) == kKiroResultNullHandle);
+    CHECK(kiroVoveDizevuroFrameGetDetectedFaces(frame, NULL) == kKiroResultNullHandle);
+    CHECK(kiroVoveDizevuroFrameGetProfiling(frame, NULL) == kKiroResultNullHandle);
+    kiroVoveDizevuroFrameRelease(frame);
+    kiroVoveDizevuroEngineRelease(engine);
+}
+
 /* Logs "Failed to initialize head tracking engine: FrameAdapter incorrect configuration: ...". */
 static void TestInitWithoutCallbackOrPollingFails(void) {
     kiro_head_tracking_engine_init_args args = ZeroInitArgs();
@@ -921,6 +952,7 @@ static void TestReleaseOrders(void) {
 int main(void) {
     TestVersionAndLogLevelNames();
     TestNullHandles();
+    TestNullPointers();
     TestInitWithoutCallbackOrPollingFails();
     TestInitFailureLeavesNothingBehind();
     TestPollingEngineLifecycle();

@@ -118,6 +118,34 @@ TEST_F(SnapshotTest, MissingDirectoryFailsWithoutAFile) {
     EXPECT_FALSE(fs::exists(path));
 }
 
+TEST_F(SnapshotTest, ImagesWithoutPixelsOrTooLargeToEncodeFailWithoutWriting) {
+    struct Case {
+        const char* name;
+        ImageDesc image;
+    };
+    // The encoder sizes its buffers from (width + 1) x height in int arithmetic, which the last
+    // three would overflow. The buffer holds 8 bytes: reading the pixels of any of them overruns.
+    const Case cases[] = {
+        {"zeroWidth", {0, 2, 0, bytes}},
+        {"zeroHeight", {4, 0, 0, bytes}},
+        {"negativeWidth", {-4, 2, 0, bytes}},
+        {"negativeHeight", {4, -2, 0, bytes}},
+        {"noPixels", {4, 2, 0, nullptr}},
+        {"wrapsInt", {65536, 65536, 0, bytes}},
+        {"largestWidthAndHeight", {INT32_MAX, INT32_MAX, 0, bytes}},
+        {"growingBufferWouldWrapInt", {32767, 32768, 0, bytes}},
+    };
+    for (const Case& c : cases) {
+        const fs::path path = directory / (std::string(c.name) + ".png");
+        std::ofstream(path) << "earlier";
+        const TrivialCameraFrame frame(c.image, {Timestamp::Space::System, 5.0});
+        EXPECT_FALSE(SaveCameraFrame(frame, path.string().c_str())) << c.name;
+        std::string content;
+        std::ifstream(path) >> content;
+        EXPECT_EQ(content, "earlier") << c.name << ": the file was replaced";
+    }
+}
+
 TEST_F(SnapshotTest, FrameWithoutImageFails) {
     const fs::path path = directory / "none.png";
     EXPECT_FALSE(SaveCameraFrame(NoImageFrame(), path.string().c_str()));

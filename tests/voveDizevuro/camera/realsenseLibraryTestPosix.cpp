@@ -35,4 +35,16 @@ TEST(RealsenseLibraryPosixTest, LooksForTheDevelopmentNameThenTheReleasesNewestF
     EXPECT_EQ(std::count(names.begin(), names.end(), "librealsense2.so.2.49"), 0);
 }
 
+TEST(RealsenseLibraryPosixTest, ReleasesNewerThanTheLatestKnownOneAreLookedForToo) {
+    const auto names = kiro::detail::RealsenseLibraryFileNames();
+    auto newer = names.begin();
+    for (const char* name : {"librealsense2.so.2.99", "librealsense2.so.2.75", "librealsense2.so.2.60",
+                             "librealsense2.so.2.58", "librealsense2.so.2.57"}) {
+        const auto found = std::find(names.begin(), names.end(), name);
+        EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << name;
+        EXPECT_LT(newer, found) << name << " must follow the newer releases";
+        newer = found;
+    }
+}
+
 }  // namespace

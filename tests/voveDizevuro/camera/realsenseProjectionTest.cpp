@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cmath>
+#include <limits>
 #include <ostream>
 
 namespace {
@@ -54,13 +55,13 @@ rs2_intrinsics Intrinsics(rs2_distortion model) {
 
 std::array<float, 2> Project(rs2_distortion model, const float point[3]) {
     std::array<float, 2> pixel{};
-    ProjectPointToPixel(pixel.data(), Intrinsics(model), point);
+    EXPECT_TRUE(ProjectPointToPixel(pixel.data(), Intrinsics(model), point));
     return pixel;
 }
 
 std::array<float, 3> Deproject(rs2_distortion model, std::array<float, 2> pixel, float depth) {
     std::array<float, 3> point{};
-    DeprojectPixelToPoint(point.data(), Intrinsics(model), pixel.data(), depth);
+    EXPECT_TRUE(DeprojectPixelToPoint(point.data(), Intrinsics(model), pixel.data(), depth));
     return point;
 }
 
@@ -175,6 +176,46 @@ TEST(ProjectionScaleTest, PixelsDependOnDirectionOnlyAndPointsScaleWithDepth) {
     const auto four = Deproject(RS2_DISTORTION_KANNALA_BRANDT4, {600.0f, 100.0f}, 4.0f);
     EXPECT_NEAR(four[0], 4 * one[0], kPointTolerance);
     EXPECT_NEAR(four[1], 4 * one[1], kPointTolerance);
+}
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
+constexpr rs2_distortion kEveryModel[] = {
+    RS2_DISTORTION_NONE,          RS2_DISTORTION_MODIFIED_BROWN_CONRADY, RS2_DISTORTION_INVERSE_BROWN_CONRADY,
+    RS2_DISTORTION_BROWN_CONRADY, RS2_DISTORTION_FTHETA,                 RS2_DISTORTION_KANNALA_BRANDT4};
+
+TEST(ProjectionRangeTest, PointsThatGiveNoFinitePixelAreRefusedLeavingThePixel) {
+    const std::array<float, 3> points[] = {
+        {kNaN, 0.1f, 0.5f}, {0.1f, -kInfinity, 0.5f}, {0.1f, 0.1f, kNaN}, {0.1f, 0.1f, kInfinity},
+        // In the camera's plane, and so close to it that the direction overflows.
+        {0.0f, 0.0f, 0.0f}, {0.3f, -0.2f, 0.0f}, {3e38f, 0.0f, 1e-3f}};
+    for (const rs2_distortion model : kEveryModel) {
+        for (const auto& point : points) {
+            std::array<float, 2> pixel{-7.0f, -7.0f};
+            EXPECT_FALSE(ProjectPointToPixel(pixel.data(), Intrinsics(model), point.data()))
+                << "model " << model << " point " << point[0] << ", " << point[1] << ", " << point[2];
+            EXPECT_EQ(pixel, (std::array<float, 2>{-7.0f, -7.0f}));
+        }
+    }
+}
+
+TEST(ProjectionRangeTest, PixelsAndDepthsThatGiveNoFinitePointAreRefusedLeavingThePoint) {
+    struct Case {
+        std::array<float, 2> pixel;
+        float depth;
+    };
+    const Case cases[] = {{{kNaN, 100.0f}, 1.0f}, {{600.0f, kInfinity}, 1.0f}, {{600.0f, 100.0f}, kNaN},
+                          {{600.0f, 100.0f}, -kInfinity},
+                          // A point beyond float's range.
+                          {{3e38f, 100.0f}, 1e10f}};
+    for (const rs2_distortion model : kEveryModel) {
+        for (const Case& c : cases) {
+            std::array<float, 3> point{-7.0f, -7.0f, -7.0f};
+            EXPECT_FALSE(DeprojectPixelToPoint(point.data(), Intrinsics(model), c.pixel.data(), c.depth))
+                << "model " << model << " pixel " << c.pixel[0] << ", " << c.pixel[1] << " depth " << c.depth;
+            EXPECT_EQ(point, (std::array<float, 3>{-7.0f, -7.0f, -7.0f}));
+        }
+    }
 }
 
 }  // namespace

@@ -110,6 +110,10 @@ TEST(EngineConfigurationDefaultsTest, FaceTrackerConfiguration) {
     EXPECT_EQ(config.cameraPosition, glm::vec3(0.0f));
 }
 
+TEST(EngineConfigurationDefaultsTest, TrackerConfigurationIsValid) {
+    EXPECT_TRUE(FaceTracker::IsValid(EngineConfiguration{}.faceTracker));
+}
+
 TEST(EngineConfigurationDefaultsTest, ConstructorSetsEveryField) {
     // Construct over garbage so that a field the constructor forgets shows up.
     alignas(EngineConfiguration) unsigned char storage[sizeof(EngineConfiguration)];

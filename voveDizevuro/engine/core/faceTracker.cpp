@@ -21,6 +21,19 @@ glm::vec3 ToDisplay(const glm::mat3& rotation, const glm::vec3& p) {
 
 bool IsFinite(const glm::vec3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
+bool IsFiniteNonNegative(float x) { return std::isfinite(x) && x >= 0.0f; }
+
+bool IsFiniteNonNegative(const glm::vec3& v) {
+    return IsFiniteNonNegative(v.x) && IsFiniteNonNegative(v.y) && IsFiniteNonNegative(v.z);
+}
+
+/// The filter divides by a² + v², so at rest a² must not underflow to 0 (0/0) nor overflow
+/// together with a²·b (inf/inf). A negative a or b is no speed scale and no gain.
+bool IsValidKalmanAxis(float a, float b) {
+    const float a2 = a * a;
+    return a > 0.0f && a2 > 0.0f && b >= 0.0f && std::isfinite(a2 * b);
+}
+
 }  // namespace
 
 FaceTracker::FaceTracker(const FaceDetector& detector, const Configuration& config) {
@@ -33,9 +46,20 @@ FaceTracker::FaceTracker(const FaceDetector& detector, const Configuration& conf
 
 bool FaceTracker::IsValid(const Configuration& config) {
     const FilterProperties& p = config.filterProperties;
-    // Written so that a NaN bound makes the configuration invalid.
-    return (config.trackRightEye || config.trackLeftEye) && p.interocularDistanceMin > 0.0f &&
-           p.interocularDistanceMax > p.interocularDistanceMin;
+    // Written so that a NaN anywhere makes the configuration invalid. Only the eye distance's upper
+    // bound may be infinite: it then bounds nothing.
+    const bool eyes = (config.trackRightEye || config.trackLeftEye) && p.interocularDistanceMin > 0.0f &&
+                      p.interocularDistanceMax > p.interocularDistanceMin;
+    // A predicted main face's velocity decays by exp(-dt / velDampingTime), dt 0 included.
+    const bool times = std::isfinite(p.resetThreshold) && IsFiniteNonNegative(p.maxTrackGap) &&
+                       std::isfinite(p.velDampingTime) && p.velDampingTime > 0.0f && IsFiniteNonNegative(p.bufferLim);
+    const bool candidates = IsFiniteNonNegative(p.minFitDist) && IsFiniteNonNegative(p.maxFitDist) &&
+                            IsFiniteNonNegative(p.angleYMax) && IsFinite(p.mainFaceSkew) &&
+                            IsFiniteNonNegative(p.mainFaceScale);
+    const KalmanCoeffs& k = p.kalman;
+    const bool kalman = IsValidKalmanAxis(k.a.x, k.b.x) && IsValidKalmanAxis(k.a.y, k.b.y) &&
+                        IsValidKalmanAxis(k.a.z, k.b.z);
+    return eyes && times && candidates && kalman;
 }
 
 void FaceTracker::UpdateConfiguration(const Configuration& config) {
@@ -305,7 +329,8 @@ void FaceTracker::KeepMainFace(float dt) {
 
     const Face& main = previous.front();
     const glm::vec3 predicted = KalmanFilter::Predict(MovingPoint{main.position, main.velocity}, dt);
-    double best = 100.0;
+    constexpr double kMainFaceSearchRadiusMm = 100.0;  // how far the main face may be from its prediction
+    double best = kMainFaceSearchRadiusMm;
     int index = -1;
     for (std::size_t c = 0; c < faces.size(); ++c) {
         const double distance = glm::distance(faces[c].position, predicted);

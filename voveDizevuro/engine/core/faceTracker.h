@@ -73,6 +73,8 @@ public:
     const Configuration& configuration() const;
     const CameraIntrinsics& intrinsics() const;
 
+    /// True when at least one eye is tracked and every filter property lies within its range (see
+    /// FilterProperties); a NaN never does.
     static bool IsValid(const Configuration& config);
 
 private:

@@ -8,7 +8,8 @@
 namespace kiro::head {
 
 /// Per-axis tuning of the filter gain k = (a²·b + v²) / (a² + v²): b is the gain at rest, a the
-/// speed at which the gain moves towards 1.
+/// speed at which the gain moves towards 1. Update does not check them: an a whose square is 0 in
+/// float makes the gain 0/0 at rest, so the tracker accepts only a > 0 with a² > 0 and b >= 0.
 struct KalmanCoeffs {
     glm::vec3 a;
     glm::vec3 b;

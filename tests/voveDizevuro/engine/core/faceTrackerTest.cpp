@@ -24,6 +24,7 @@ using kiro::Timestamp;
 using kiro::head::Detection;
 using kiro::head::Face;
 using kiro::head::FaceTracker;
+using kiro::head::FilterProperties;
 using kiro::head::RawFace;
 using kiro::test::DetectionOf;
 using kiro::test::DetectionOrder;
@@ -89,6 +90,25 @@ TEST(FaceTrackerConstruction, InvalidConfigurationsThrowWithLocation) {
         {"min NaN", [](Config& c) { c.filterProperties.interocularDistanceMin = kNaN; }},
         {"max NaN", [](Config& c) { c.filterProperties.interocularDistanceMax = kNaN; }},
         {"min infinite", [](Config& c) { c.filterProperties.interocularDistanceMin = kInf; }},
+        {"reset threshold NaN", [](Config& c) { c.filterProperties.resetThreshold = kNaN; }},
+        {"track gap negative", [](Config& c) { c.filterProperties.maxTrackGap = -1.0f; }},
+        {"damping time zero", [](Config& c) { c.filterProperties.velDampingTime = 0.0f; }},
+        {"damping time negative", [](Config& c) { c.filterProperties.velDampingTime = -100.0f; }},
+        {"min fit negative", [](Config& c) { c.filterProperties.minFitDist = -1.0f; }},
+        {"max fit infinite", [](Config& c) { c.filterProperties.maxFitDist = kInf; }},
+        {"yaw limit negative", [](Config& c) { c.filterProperties.angleYMax = -0.1f; }},
+        {"buffer limit NaN", [](Config& c) { c.filterProperties.bufferLim = kNaN; }},
+        {"skew infinite", [](Config& c) { c.filterProperties.mainFaceSkew.y = -kInf; }},
+        {"scale negative", [](Config& c) { c.filterProperties.mainFaceScale.x = -4.0f; }},
+        {"kalman a zero", [](Config& c) { c.filterProperties.kalman.a.x = 0.0f; }},
+        {"kalman a negative", [](Config& c) { c.filterProperties.kalman.a.y = -0.05f; }},
+        {"kalman a squares to zero", [](Config& c) { c.filterProperties.kalman.a.z = 1e-23f; }},
+        {"kalman a squared times b overflows",
+         [](Config& c) {
+             c.filterProperties.kalman.a.x = 1e19f;
+             c.filterProperties.kalman.b.x = 10.0f;
+         }},
+        {"kalman b negative", [](Config& c) { c.filterProperties.kalman.b.y = -0.1f; }},
     };
     const std::string prefix =
         "invalid configuration in kiro::head::FaceTracker::FaceTracker voveDizevuro/engine/core/faceTracker:";
@@ -129,6 +149,25 @@ TEST(FaceTrackerConstruction, ValidConfigurationsAreAccepted) {
         EXPECT_EQ(tracker.configuration().filterProperties.interocularDistanceMax,
                   config.filterProperties.interocularDistanceMax);
     }
+}
+
+// The edges of every range are valid.
+TEST(FaceTrackerConstruction, BoundaryFilterPropertiesAreValid) {
+    Config zeros;  // zero wherever nothing divides by it
+    FilterProperties& z = zeros.filterProperties;
+    z.maxTrackGap = z.minFitDist = z.maxFitDist = z.angleYMax = z.bufferLim = 0.0f;
+    z.mainFaceScale = z.kalman.b = glm::vec3(0.0f);
+    z.resetThreshold = -1.0f;
+    z.mainFaceSkew = {-100.0f, -50.0f, -600.0f};
+    Config smallest;
+    smallest.filterProperties.velDampingTime = 1e-30f;
+    smallest.filterProperties.kalman.a = glm::vec3(1e-22f);  // a² is subnormal, not 0
+    Config largest;
+    largest.filterProperties.kalman.a = glm::vec3(1e19f);  // a² and a²·b stay below the float maximum
+    largest.filterProperties.kalman.b = glm::vec3(1.0f);
+    EXPECT_TRUE(FaceTracker::IsValid(zeros));
+    EXPECT_TRUE(FaceTracker::IsValid(smallest));
+    EXPECT_TRUE(FaceTracker::IsValid(largest));
 }
 
 TEST(FaceTrackerConstruction, FreshTrackerIsEmpty) {
@@ -220,8 +259,12 @@ TEST(FaceTrackerConfiguration, InvalidUpdateIsLoggedAndIgnored) {
     noEyes.cameraPosition = {5.0f, 5.0f, 5.0f};
     Config nanBound;
     nanBound.filterProperties.interocularDistanceMax = kNaN;
+    Config zeroKalmanA;
+    zeroKalmanA.filterProperties.kalman.a.y = 0.0f;
+    Config zeroDampingTime;
+    zeroDampingTime.filterProperties.velDampingTime = 0.0f;
 
-    for (const Config& invalid : {noEyes, nanBound}) {
+    for (const Config& invalid : {noEyes, nanBound, zeroKalmanA, zeroDampingTime}) {
         LogCapture log;
         s.tracker().UpdateConfiguration(invalid);
         EXPECT_TRUE(log.Contains(spdlog::level::err, "[FaceTracker] UpdateConfiguration failed: invalid config"));
