@@ -12,12 +12,14 @@
 #include <glm/vec4.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <exception>
 #include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -34,8 +36,10 @@ using kiro::head::api::CallGuarded;
 using kiro::head::api::ToHandle;
 
 /// Members are destroyed in reverse order: the engine first, then the adapter it borrows, then
-/// the platform.
+/// the platform; the callback thread mark last, since callbacks run until the engine is gone.
 struct kiro_head_tracking_engine {
+    /// The thread inside the host's frame callback or virtual face hook; none outside them.
+    std::atomic<std::thread::id> hostCallThread;
     std::unique_ptr<Platform> platform;
     std::unique_ptr<FrameAdapter> frameAdapter;
     std::optional<Engine> engine;
@@ -43,27 +47,44 @@ struct kiro_head_tracking_engine {
 
 namespace {
 
+/// Marks the calling thread as inside a host callback for as long as it lives.
+class HostCall {
+public:
+    explicit HostCall(std::atomic<std::thread::id>& thread) : thread_(thread) {
+        thread_.store(std::this_thread::get_id());
+    }
+    ~HostCall() { thread_.store(std::thread::id()); }
+    HostCall(const HostCall&) = delete;
+    HostCall& operator=(const HostCall&) = delete;
+
+private:
+    std::atomic<std::thread::id>& thread_;
+};
+
 /// Hands each frame to the host's C callback through a handle that lives only during the call.
 class FrameCallback {
 public:
-    FrameCallback(kiro_head_tracking_frame_callback callback, void* userData)
-        : callback_(callback), userData_(userData) {}
+    FrameCallback(kiro_head_tracking_frame_callback callback, void* userData, std::atomic<std::thread::id>& thread)
+        : callback_(callback), userData_(userData), thread_(&thread) {}
 
     void operator()(const Frame& frame) const {
         const WrappedFrameReference handle(frame);
+        const HostCall call(*thread_);
         callback_(ToHandle(&handle), userData_);
     }
 
 private:
     kiro_head_tracking_frame_callback callback_;
     void* userData_;
+    std::atomic<std::thread::id>* thread_;
 };
 
 /// Lets the host's C hook fill the engine's virtual faces through the C context. Runs on the
 /// processing thread only; the zero-filled array is reused from frame to frame.
 class VirtualFaceHook {
 public:
-    VirtualFaceHook(kiro_head_tracking_virtual_face_hook hook, void* userData) : hook_(hook), userData_(userData) {}
+    VirtualFaceHook(kiro_head_tracking_virtual_face_hook hook, void* userData, std::atomic<std::thread::id>& thread)
+        : hook_(hook), userData_(userData), thread_(&thread) {}
 
     bool operator()(VirtualFaceHookContext* context) {
         const int32_t capacity = std::max(context->maxNumOfFaces, 0);
@@ -74,8 +95,11 @@ public:
         c.numOfDetectedFaces = context->numOfDetectedFaces;
         c.maxNumOfFaces = capacity;
         c.virtualFaces = capacity > 0 ? faces_.data() : nullptr;
-        if (hook_(&c, userData_) == 0) {
-            return false;
+        {
+            const HostCall call(*thread_);
+            if (hook_(&c, userData_) == 0) {
+                return false;
+            }
         }
         // The host's count is not trusted: a negative one copies nothing, a larger one is cut to
         // the room it was given. The in-fields it may have changed are not read back.
@@ -92,6 +116,7 @@ public:
 private:
     kiro_head_tracking_virtual_face_hook hook_;
     void* userData_;
+    std::atomic<std::thread::id>* thread_;
     std::vector<kiro_head_tracking_virtual_face> faces_;
 };
 
@@ -146,12 +171,13 @@ KIRO_API int32_t kiroVoveDizevuroEngineInitArgs(const kiro_head_tracking_engine_
         EngineInitArgs engineArgs;
         std::function<void(const Frame&)> callback;
         if (args->frameCallback != nullptr) {
-            callback = FrameCallback(args->frameCallback, args->frameCallbackUserData);
+            callback = FrameCallback(args->frameCallback, args->frameCallbackUserData, handle->hostCallThread);
         }
         handle->frameAdapter = std::make_unique<FrameAdapter>(std::move(callback), args->enablePolling != 0);
         engineArgs.frameAdapter = handle->frameAdapter.get();
         if (args->virtualFaceHook != nullptr) {
-            engineArgs.virtualFaceHook = VirtualFaceHook(args->virtualFaceHook, args->virtualFaceHookUserData);
+            engineArgs.virtualFaceHook =
+                VirtualFaceHook(args->virtualFaceHook, args->virtualFaceHookUserData, handle->hostCallThread);
         }
         engineArgs.configuration.camera = {args->cameraWidth, args->cameraHeight, args->cameraFps,
                                            args->cameraBinningFactor};
@@ -168,7 +194,16 @@ KIRO_API int32_t kiroVoveDizevuroEngineInitArgs(const kiro_head_tracking_engine_
     }
 }
 
-KIRO_API void kiroVoveDizevuroEngineRelease(kiro_head_tracking_engine* engine) { delete engine; }
+KIRO_API void kiroVoveDizevuroEngineRelease(kiro_head_tracking_engine* engine) {
+    // The camera cannot be stopped from the thread it delivers on, and the callback in progress
+    // still uses the engine.
+    if (engine != nullptr && engine->hostCallThread.load() == std::this_thread::get_id()) {
+        spdlog::error("kiroVoveDizevuroEngineRelease from the engine's own frame callback or virtual face hook: "
+                      "nothing released; stop tracking there and release the engine after the callback returned");
+        return;
+    }
+    delete engine;
+}
 
 KIRO_API int32_t kiroVoveDizevuroEngineStartTracking(kiro_head_tracking_engine* engine) {
     return WithEngine(engine, [](Engine& e) { e.StartTracking(); });

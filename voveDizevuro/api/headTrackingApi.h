@@ -196,7 +196,10 @@ typedef struct kiro_head_tracking_profiling {
    kiroVoveDizevuroEngineRelease. */
 KIRO_API int32_t kiroVoveDizevuroEngineInitArgs(const kiro_head_tracking_engine_init_args* args,
                                                 kiro_head_tracking_engine** engine);
-/* Destroys the engine (stopping its camera); null does nothing. Frames taken from it stay valid. */
+/* Destroys the engine (stopping its camera); null does nothing. Frames taken from it stay valid.
+   Not from the engine's own frame callback or virtual face hook: there it logs an error and
+   releases nothing; stop tracking there instead and release the engine once the callback has
+   returned. */
 KIRO_API void kiroVoveDizevuroEngineRelease(kiro_head_tracking_engine* engine);
 /* Starts tracking; 0 also when already tracking, 2 when a component fails to start. */
 KIRO_API int32_t kiroVoveDizevuroEngineStartTracking(kiro_head_tracking_engine* engine);

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <thread>
 #include <utility>
 
 namespace kiro::head {
@@ -22,17 +23,21 @@ constexpr int32_t kTrackerConfigurationChanged = 1;
 constexpr int32_t kFaceCountChanged = 2;
 
 /// A result frame that reads straight from the tracker and the detector output; valid only
-/// during one delivery.
+/// during one delivery. `measured`: the tracker measured in this frame; otherwise its raw faces
+/// belong to an earlier frame's detections and are not shown.
 class EngineFrame final : public Frame {
 public:
-    EngineFrame(const FaceTracker& tracker, const FaceDetector::Output& output, const FrameProfiling& profiling)
-        : tracker_(&tracker), output_(&output), profiling_(profiling) {}
+    EngineFrame(const FaceTracker& tracker, const FaceDetector::Output& output, const FrameProfiling& profiling,
+                bool measured)
+        : tracker_(&tracker), output_(&output), profiling_(profiling), measured_(measured) {}
 
     Slice<Face const> faces() const override { return tracker_->faces(); }
     Timestamp timestamp() const override { return tracker_->timestamp(); }
     bool trackingStarted() const override { return tracker_->trackingStarted(); }
     float auxValue() const override { return auxValue_; }
-    Slice<RawFace const> rawFaces() const override { return tracker_->rawFaces(); }
+    Slice<RawFace const> rawFaces() const override {
+        return measured_ ? tracker_->rawFaces() : Slice<RawFace const>{};
+    }
     Slice<Detection const> detections() const override {
         return {output_->detections.data(), output_->detections.size()};
     }
@@ -42,7 +47,47 @@ private:
     const FaceTracker* tracker_;
     const FaceDetector::Output* output_;
     FrameProfiling profiling_;
+    bool measured_;
     float auxValue_ = 0.0f;
+};
+
+/// Passes a camera frame on and notes whether it was deprojected in. The tracker deprojects the
+/// eyes of every detection it keeps, so a frame it only takes the time of (after a restart, or
+/// at a time that is not finite or runs back) sees none, and its raw faces are an earlier frame's.
+class DeprojectionWatch final : public CameraFrame {
+public:
+    explicit DeprojectionWatch(const CameraFrame& frame) : frame_(frame) {}
+
+    Timestamp timestamp() const override { return frame_.timestamp(); }
+    Slice<ImageDesc const> imageDescs() const override { return frame_.imageDescs(); }
+    bool GetDepth(const glm::dvec2& pixel, float* depth) const override { return frame_.GetDepth(pixel, depth); }
+    bool DeprojectPixelToPoint(const glm::dvec2& pixel, float depth, glm::vec3* point) const override {
+        deprojected_ = true;
+        return frame_.DeprojectPixelToPoint(pixel, depth, point);
+    }
+    bool ProjectPointToPixel(const glm::vec3& point, glm::dvec2* pixel, float* depth) const override {
+        return frame_.ProjectPointToPixel(point, pixel, depth);
+    }
+
+    bool deprojected() const { return deprojected_; }
+
+private:
+    const CameraFrame& frame_;
+    mutable bool deprojected_ = false;
+};
+
+/// Marks the calling thread as the one processing a frame for as long as it lives.
+class ProcessingThreadMark {
+public:
+    explicit ProcessingThreadMark(std::atomic<std::thread::id>& mark) : mark_(mark) {
+        mark_ = std::this_thread::get_id();
+    }
+    ~ProcessingThreadMark() { mark_ = std::thread::id(); }
+    ProcessingThreadMark(const ProcessingThreadMark&) = delete;
+    ProcessingThreadMark& operator=(const ProcessingThreadMark&) = delete;
+
+private:
+    std::atomic<std::thread::id>& mark_;
 };
 
 /// The frame's time in nanoseconds; 0 for a time that is not finite or does not fit.
@@ -147,6 +192,11 @@ std::shared_ptr<FaceDetector> Engine::CurrentDetector() const {
     return detector_;
 }
 
+std::shared_ptr<FaceDetector> Engine::NextDetector() const {
+    const std::lock_guard<std::mutex> lock(detectorMutex_);
+    return pendingDetector_ ? pendingDetector_ : detector_;
+}
+
 bool Engine::StartTracking() {
     spdlog::debug("[Engine] StartTracking");
     return StartTracking(TrackingSessionInitArgs{});
@@ -155,7 +205,14 @@ bool Engine::StartTracking() {
 bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
     spdlog::debug("[Engine] StartTracking({})", args);
     if (isTracking_) {
-        return false;
+        if (!stopPending_) {
+            return false;
+        }
+        if (OnProcessingThread()) {
+            KIRO_THROW("StartTracking cannot follow a stop on the frame processing thread; call it once the frame "
+                       "has been delivered");
+        }
+        EndSession();
     }
     try {
         if (!detector_) {
@@ -167,21 +224,34 @@ bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
         if (!camera_) {
             CreateCamera();
         }
+        // Before capture starts: the first frame's callback may already stop tracking.
+        isTracking_ = true;
         camera_->StartCapture();
     } catch (const std::exception& e) {
+        isTracking_ = false;
         spdlog::error("Failed to start tracking: one of components is corrupted - {}", e.what());
         StopTracking();
         throw;
     }
-    isTracking_ = true;
     return true;
 }
 
 bool Engine::StopTracking() {
     spdlog::debug("[Engine] StopTracking");
+    if (OnProcessingThread()) {
+        // The camera cannot be stopped from the thread it delivers on, and the frame in progress
+        // still uses tracker and detector: a host thread ends the session later.
+        return isTracking_ && !stopPending_.exchange(true);
+    }
     if (!isTracking_) {
         return false;
     }
+    const bool stoppedHere = !stopPending_;
+    EndSession();
+    return stoppedHere;
+}
+
+void Engine::EndSession() {
     isTracking_ = false;
     const bool lazy = configuration_.initializeFaceDetectorLazily;
     if (camera_) {
@@ -192,6 +262,8 @@ bool Engine::StopTracking() {
         }
     }
     tracker_.reset();
+    // Cleared only once the tracker is gone, which then drops any frame that still arrives.
+    stopPending_ = false;
     // A switch asked for while tracking and not yet installed by a frame still holds: a kept
     // detector becomes the new one; a lazy engine holds none and builds the asked-for backend.
     if (lazy) {
@@ -202,15 +274,21 @@ bool Engine::StopTracking() {
         InstallPendingDetector(intrinsics_);
     }
     spdlog::trace("[Engine] Tracking has been stopped");
-    return true;
 }
 
-template <typename Change>
-void Engine::ChangeTrackerConfiguration(Change change) {
+bool Engine::OnProcessingThread() const { return processingThread_.load() == std::this_thread::get_id(); }
+
+std::unique_lock<std::mutex> Engine::LockSettingsWhileTracking() {
     std::unique_lock<std::mutex> lock(settingsMutex_, std::defer_lock);
     if (isTracking_) {
         lock.lock();
     }
+    return lock;
+}
+
+template <typename Change>
+void Engine::ChangeTrackerConfiguration(Change change) {
+    const auto lock = LockSettingsWhileTracking();
     change(configuration_.faceTracker);
     pendingChanges_ |= kTrackerConfigurationChanged;
 }
@@ -252,15 +330,13 @@ void Engine::SetCameraTransform(const glm::vec3& position, const glm::vec3& rota
 
 void Engine::SetMaxNumOfDetectedFaces(int n) {
     spdlog::trace("[Engine] SetMaxNumOfDetectedFaces({})", n);
-    const auto detector = CurrentDetector();
-    if (n < 1 || !detector || n > detector->GetMaxNumOfFacesLimit()) {
-        KIRO_THROW("Invalid max num of detected faces: must be in [1; {}] range, got {}",
-                   detector ? detector->GetMaxNumOfFacesLimit() : 0, n);
+    // A detector waiting to be installed is the one that will receive the count.
+    const auto detector = NextDetector();
+    const int limit = detector ? detector->GetMaxNumOfFacesLimit() : 0;
+    if (n < 1 || n > limit) {
+        KIRO_THROW("Invalid max num of detected faces: must be in [1; {}] range, got {}", limit, n);
     }
-    std::unique_lock<std::mutex> lock(settingsMutex_, std::defer_lock);
-    if (isTracking_) {
-        lock.lock();
-    }
+    const auto lock = LockSettingsWhileTracking();
     // Compared with the count last asked for, not the detector's: a change not yet applied
     // must not be lost, and the detector belongs to the processing thread.
     if (n == configuration_.faceDetector.maxNumOfFaces) {
@@ -280,33 +356,30 @@ bool Engine::SetFaceDetectorBackend(kiro_face_detector_backend_e backend) {
     if (backend == kKiroFaceDetectorBackendUnknown) {
         return false;
     }
-    configuration_.faceDetector.backend = backend;
     {
         // The detector that frames will use next is the pending one when a switch is waiting.
         const std::lock_guard<std::mutex> lock(detectorMutex_);
-        if (!detector_) {
-            return true;
-        }
-        if (detector_->GetBackend() == backend) {
+        if (detector_ && detector_->GetBackend() == backend) {
             pendingDetector_.reset();
-            return true;
         }
-        if (pendingDetector_ && pendingDetector_->GetBackend() == backend) {
+        // Without any detector the backend is only recorded for the next load.
+        const auto& next = pendingDetector_ ? pendingDetector_ : detector_;
+        if (!next || next->GetBackend() == backend) {
+            configuration_.faceDetector.backend = backend;
             return true;
         }
     }
     FaceDetectorConfiguration ownConfiguration;
     {
-        std::unique_lock<std::mutex> lock(settingsMutex_, std::defer_lock);
-        if (isTracking_) {
-            lock.lock();
-        }
+        const auto lock = LockSettingsWhileTracking();
         ownConfiguration = {configuration_.faceDetector.maxNumOfFaces, backend};
     }
     auto replacement = CreateDetector(ownConfiguration);
     if (!replacement) {
         return false;
     }
+    // Recorded only once the detector exists: a lazy engine loads the recorded backend at every start.
+    configuration_.faceDetector.backend = backend;
     if (isTracking_) {
         const std::lock_guard<std::mutex> lock(detectorMutex_);
         pendingDetector_ = std::move(replacement);
@@ -327,7 +400,9 @@ bool Engine::SetCameraFps(int fps) { return camera_ ? camera_->SetFps(fps) : fal
 
 int Engine::GetCameraFps() const { return camera_ ? camera_->GetFps() : 0; }
 
-Slice<int const> Engine::GetSupportedCameraFps() const { return camera_ ? camera_->GetSupportedFps() : Slice<int const>{}; }
+Slice<int const> Engine::GetSupportedCameraFps() const {
+    return camera_ ? camera_->GetSupportedFps() : Slice<int const>{};
+}
 
 void Engine::SetProfiling(bool enabled) { profilingEnabled_ = enabled; }
 
@@ -371,6 +446,8 @@ void Engine::ApplyPendingChanges() {
 }
 
 void Engine::InstallPendingDetector(const CameraIntrinsics& intrinsics) {
+    // The replaced detector is released after the lock: deleting it runs plug-in code, which may
+    // take long and must not hold up the host thread's detector queries.
     std::shared_ptr<FaceDetector> replaced;
     {
         const std::lock_guard<std::mutex> lock(detectorMutex_);
@@ -383,10 +460,12 @@ void Engine::InstallPendingDetector(const CameraIntrinsics& intrinsics) {
 }
 
 void Engine::ProcessFrame(const CameraFrame& frame) {
-    // Frames of a shared camera may arrive before tracking starts or after it stopped.
-    if (!tracker_) {
+    // Frames of a shared camera may arrive before tracking starts or after it stopped, and any
+    // camera's frames after a stop asked for on this thread.
+    if (!tracker_ || stopPending_) {
         return;
     }
+    const ProcessingThreadMark mark(processingThread_);
     // The new detector first, so that a face count asked for after the switch reaches it.
     InstallPendingDetector(tracker_->intrinsics());
     if (pendingChanges_.load() != 0) {
@@ -407,7 +486,8 @@ void Engine::ProcessFrame(const CameraFrame& frame) {
     if (virtualFaceHook_) {
         AddVirtualFaces(frame, output);
     }
-    tracker_->Update(output, frame, 0.0f);
+    const DeprojectionWatch watchedFrame(frame);
+    tracker_->Update(output, watchedFrame, 0.0f);
     if (frameCallback_) {
         frameCallback_(*tracker_, output, frame);
     }
@@ -416,7 +496,7 @@ void Engine::ProcessFrame(const CameraFrame& frame) {
             record.apiTimestamp = platform_->GetSystemTimeNs();
             spdlog::debug("[Engine] profiling={}", record);
         }
-        const EngineFrame result(*tracker_, output, record);
+        const EngineFrame result(*tracker_, output, record, watchedFrame.deprojected());
         frameAdapter_->OnFrame(result);
     }
 }
@@ -433,8 +513,9 @@ void Engine::AddVirtualFaces(const CameraFrame& frame, FaceDetector::Output& out
     const int32_t count = std::clamp(context.numOfVirtualFaces, 0, maxFaces);
     if (context.discardDetectedFaces) {
         detections.clear();
-    } else if (count + context.numOfDetectedFaces > maxFaces) {
-        // Only ever shortened: the hook's count of detections is not trusted to extend them.
+    } else if (int64_t{count} + context.numOfDetectedFaces > maxFaces) {
+        // The hook may have rewritten its count of detections to any value, hence the 64-bit
+        // sum; the detections are only ever shortened, never extended on its word.
         const auto keep = static_cast<std::size_t>(std::max(0, maxFaces - count));
         if (detections.size() > keep) {
             detections.resize(keep);

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace kiro::head {
@@ -50,21 +51,32 @@ struct EngineInitArgs {
 
 /// Runs head tracking: owns the camera, the face detector and the face tracker, and turns every
 /// camera frame into a result frame. Host threads call construction, settings, start, stop and
-/// destruction, one at a time; frames are processed on the camera's delivery thread. Settings
-/// changed while tracking take effect on the next frame.
+/// destruction, one at a time; frames are processed on the camera's delivery thread (the
+/// processing thread), which also runs the frame callback, the frame adapter's callback and the
+/// virtual face hook. Settings changed while tracking take effect on the next frame.
 class KIRO_API Engine final : public Camera::Listener {
 public:
     /// Throws Exception when the arguments are incomplete, no detector backend is available or
     /// a component cannot be created.
     explicit Engine(const EngineInitArgs& args);
+    /// On a host thread only, never on the processing thread (from a callback or the hook): the
+    /// camera cannot be stopped from the thread it delivers frames on, and the frame in progress
+    /// still uses the engine. To end tracking from a callback, call StopTracking there and
+    /// destroy the engine once the callback has returned.
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    /// False when already tracking. Rethrows what a failing component throws.
+    /// False when already tracking. Rethrows what a failing component throws. After a stop asked
+    /// for on the processing thread, first completes that stop; called on the processing thread
+    /// then, it throws Exception instead.
     bool StartTracking(const TrackingSessionInitArgs& args);
     bool StartTracking();
-    /// False when not tracking.
+    /// False when not tracking. On the processing thread (from a callback or the hook) the stop
+    /// takes effect when the frame in progress returns: that frame is still delivered, later ones
+    /// are dropped. The camera, tracker and, when lazy, detector are then released by the next
+    /// StartTracking or StopTracking on a host thread, or by the destructor. With a shared camera,
+    /// make that call once the image push that asked for the stop has returned.
     bool StopTracking();
 
     void SetFilterProperties(const FilterProperties& properties);
@@ -75,12 +87,14 @@ public:
     void SetCameraRotation(float a0, float a1, float a2, float a3, float a4, float a5, float a6, float a7, float a8);
     /// `rotation` is a rotation vector (direction = axis, length = angle in degrees).
     void SetCameraTransform(const glm::vec3& position, const glm::vec3& rotation);
-    /// n in 1 .. GetMaxNumOfDetectedFacesLimit(); throws Exception otherwise.
+    /// n in 1 .. the face-count limit of the detector that receives it: the one a backend switch
+    /// is about to install, else the current one. Throws Exception otherwise.
     void SetMaxNumOfDetectedFaces(int n);
-    /// 0 without a detector.
+    /// The current detector's limit; 0 without a detector.
     int GetMaxNumOfDetectedFacesLimit() const;
     /// Switches the detector plug-in; while tracking the new detector takes over with the next
-    /// frame. False for kKiroFaceDetectorBackendUnknown or when the plug-in cannot be loaded.
+    /// frame. False for kKiroFaceDetectorBackendUnknown or when the plug-in cannot be loaded;
+    /// the previous backend then stays in use.
     bool SetFaceDetectorBackend(kiro_face_detector_backend_e backend);
     /// kKiroFaceDetectorBackendUnknown without a detector.
     kiro_face_detector_backend_e GetFaceDetectorBackend() const;
@@ -98,9 +112,16 @@ private:
     void LoadDetector();
     void CreateCamera();
     std::shared_ptr<FaceDetector> CurrentDetector() const;
+    /// The detector the next frame will use: one waiting to be installed, else the current one.
+    std::shared_ptr<FaceDetector> NextDetector() const;
+    /// The settings lock, held only while tracking: frames are processed only then.
+    std::unique_lock<std::mutex> LockSettingsWhileTracking();
     /// Runs a change of the tracker configuration under the settings lock while tracking.
     template <typename Change>
     void ChangeTrackerConfiguration(Change change);
+    bool OnProcessingThread() const;
+    /// Stops the camera, then releases the tracker and, when lazy, the detector. Host threads only.
+    void EndSession();
     void ProcessFrame(const CameraFrame& frame);
     void ApplyPendingChanges();
     /// Makes a pending detector (a backend switch) the current one and gives it the intrinsics.
@@ -117,8 +138,15 @@ private:
     CameraIntrinsics intrinsics_{};
     bool hasIntrinsics_ = false;
     std::atomic<bool> profilingEnabled_;
-    bool isTracking_ = false;
+    std::atomic<bool> isTracking_{false};
+    /// A stop asked for on the processing thread that a host thread has yet to carry out; frames
+    /// are dropped meanwhile.
+    std::atomic<bool> stopPending_{false};
+    /// The thread inside ProcessFrame; no thread between frames.
+    std::atomic<std::thread::id> processingThread_;
     std::mutex settingsMutex_;
+    /// All bits set: the first processed frame applies the whole tracker configuration and the
+    /// face count, whatever was set before it.
     std::atomic<int32_t> pendingChanges_{-1};
     int32_t appliedMaxNumOfFaces_ = 0;  // the face count the processing thread last applied
     std::shared_ptr<FaceDetector> detector_;

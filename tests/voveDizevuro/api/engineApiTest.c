@@ -704,6 +704,72 @@ static void TestCallbackEngine(void) {
     TestLockDestroy(record.lock);
 }
 
+/* A frame callback that tries to release its own engine, then stops it. */
+typedef struct SelfStopping {
+    TestLock* lock;
+    kiro_head_tracking_engine* engine;
+    int calls;
+    int stopResult;
+} SelfStopping;
+
+static void ReleaseAndStopFromCallback(const kiro_head_tracking_frame* frame, void* userData) {
+    SelfStopping* state = (SelfStopping*)userData;
+    (void)frame;
+    TestLockAcquire(state->lock);
+    if (state->calls++ == 0) {
+        kiroVoveDizevuroEngineRelease(state->engine);
+        state->stopResult = kiroVoveDizevuroEngineStopTracking(state->engine);
+    }
+    TestLockRelease(state->lock);
+}
+
+static int SelfStoppingCalls(SelfStopping* state) {
+    int calls;
+    TestLockAcquire(state->lock);
+    calls = state->calls;
+    TestLockRelease(state->lock);
+    return calls;
+}
+
+static int WaitForSelfStoppingCalls(SelfStopping* state, int count) {
+    int poll;
+    for (poll = 0; poll < kHangGuardPolls; ++poll) {
+        if (SelfStoppingCalls(state) >= count) {
+            return 1;
+        }
+        TestSleepMs(kPollIntervalMs);
+    }
+    return 0;
+}
+
+/* Logs "kiroVoveDizevuroEngineRelease from the engine's own frame callback ...". Releasing from the
+   callback is refused, a stop there ends the deliveries, and a later start brings them back. */
+static void TestReleaseFromTheCallbackIsRefused(void) {
+    kiro_head_tracking_engine_init_args args = ZeroInitArgs();
+    SelfStopping state;
+    memset(&state, 0, sizeof(state));
+    state.stopResult = -1;
+    state.lock = TestLockCreate();
+    REQUIRE(state.lock != NULL);
+
+    ResetDevice();
+    AddStillFace(0.0f, 0.0f, 600.0f, 0.0, -1.0);
+    args.frameCallback = ReleaseAndStopFromCallback;
+    args.frameCallbackUserData = &state;
+    CHECK(kiroVoveDizevuroEngineInitArgs(&args, &state.engine) == kKiroResultSuccess);
+    REQUIRE(state.engine != NULL);
+    CHECK(kiroVoveDizevuroEngineStartTracking(state.engine) == kKiroResultSuccess);
+    CHECK(WaitForSelfStoppingCalls(&state, 1));
+    TestSleepMs(100);
+    CHECK(SelfStoppingCalls(&state) == 1);
+    CHECK(state.stopResult == kKiroResultSuccess);
+
+    CHECK(kiroVoveDizevuroEngineStartTracking(state.engine) == kKiroResultSuccess);
+    CHECK(WaitForSelfStoppingCalls(&state, 3));
+    kiroVoveDizevuroEngineRelease(state.engine);
+    TestLockDestroy(state.lock);
+}
+
 /* With a callback and polling, the callback sees each frame before polling can return it. */
 static void TestCallbackAndPolling(void) {
     kiro_head_tracking_engine_init_args args = ZeroInitArgs();
@@ -962,6 +1028,7 @@ int main(void) {
     TestPredictedMainFace();
     TestCallbackEngine();
     TestCallbackAndPolling();
+    TestReleaseFromTheCallbackIsRefused();
     TestVirtualFaceHook();
     TestReleaseOrders();
     printf("%d check(s) failed\n", testFailures);

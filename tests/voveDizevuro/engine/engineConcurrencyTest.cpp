@@ -159,9 +159,12 @@ std::vector<std::string> CheckWhole(const Scene& scene, const BufferedFrame& fra
     }
 
     // The first frame after a start or a reconfiguration only sets the tracker's clock: no
-    // faces, and raw faces left from an earlier frame. Every other frame has faces (A is always
-    // in view) and raw faces of its own detections.
+    // faces and no raw faces. Every other frame has faces (A is always in view) and raw faces of
+    // its own detections.
     if (faces.empty()) {
+        if (!rawFaces.empty()) {
+            errors.push_back(At(frame) + "raw faces of an earlier frame");
+        }
         return errors;
     }
     if (!frame.trackingStarted()) {

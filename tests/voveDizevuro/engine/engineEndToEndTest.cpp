@@ -41,7 +41,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -545,6 +547,48 @@ TEST_F(EngineEndToEndTest, ALazyEngineDestroysCameraAndDetectorOnStopAndBuildsTh
             EXPECT_EQ(frame.detections()[0].extra.z, DeviceFocalLength()) << "the new detector knows the intrinsics";
         }
         EXPECT_GT(ExpectFaceFollows(frames, 0, face, Corners(kWanderingPath), {Pose{}}).settledFramesCompared, 20);
+    }
+}
+
+TEST_F(EngineEndToEndTest, AStopFromTheFrameCallbackEndsDeliveryThereAndARestartDeliversAgain) {
+    AddFace(kWanderingPath);
+    constexpr std::size_t kStopAt = 10;
+    for (const bool lazy : {false, true}) {
+        SCOPED_TRACE(lazy ? "lazy engine" : "eager engine");
+        FrameRecorder recorder;
+        const auto record = recorder.Callback();
+        std::atomic<int> stops{0};
+        std::atomic<Engine*> stopping{nullptr};
+        FrameAdapter adapter(
+            [&](const kiro::head::Frame& frame) {
+                record(frame);
+                if (recorder.count() == kStopAt && stopping.load()->StopTracking()) {
+                    ++stops;
+                }
+            },
+            false);
+        EngineInitArgs args;
+        args.platform = platform_.get();
+        args.frameAdapter = &adapter;
+        args.configuration.initializeFaceDetectorLazily = lazy;
+        const auto engine = std::make_unique<Engine>(args);  // after the adapter: destroyed first
+        stopping = engine.get();
+
+        ASSERT_TRUE(engine->StartTracking());
+        ASSERT_TRUE(WaitUntil([&] { return stops.load() == 1; }));
+        // The camera goes on capturing until a host thread completes the stop; nothing is delivered.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_FALSE(engine->StopTracking());
+        const int fetched = kiroVirtualRealsenseFrameSetsDelivered();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(kiroVirtualRealsenseFrameSetsDelivered(), fetched);
+        EXPECT_EQ(kiroVirtualRealsenseStreamingMode(nullptr, nullptr, nullptr), lazy ? 0 : 1);
+        EXPECT_EQ(recorder.count(), kStopAt);
+
+        ASSERT_TRUE(engine->StartTracking());
+        ASSERT_TRUE(recorder.WaitForCount(kStopAt + 20));
+        EXPECT_TRUE(engine->StopTracking());
+        EXPECT_FALSE(recorder.frames().back().faces().empty()) << "tracking again";
     }
 }
 

@@ -10,9 +10,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -107,6 +109,38 @@ TEST_F(EngineDeliveryTest, AdapterAloneIsEnough) {
     EXPECT_EQ(polled.timestamp().ms, nextMs - 33.0);
     EXPECT_EQ(polled.faces().size(), 2u);
     EXPECT_EQ(polled.detections().size(), 2u);
+}
+
+TEST_F(EngineDeliveryTest, AFrameTheTrackerOnlyTakesTheTimeOfShowsNoRawFaces) {
+    // Each cause is applied before the frame is pushed, at the next time plus its offset.
+    const std::vector<std::pair<std::function<void()>, double>> causes = {
+        {[&] { engine->SetCameraPosition({0.0f, 0.0f, 1.0f}); }, 0.0},  // reconfiguration
+        {[&] { image.rotation = 1; }, 0.0},
+        {[] {}, std::numeric_limits<double>::quiet_NaN()},
+        {[] {}, -500.0},  // time runs back
+    };
+    for (std::size_t i = 0; i < causes.size(); ++i) {
+        SCOPED_TRACE(i);
+        engine.reset();
+        image.rotation = 0;
+        Cpu().SetDetections(kiro::test::TwoFaces());
+        EngineInitArgs args = Args();
+        args.frameAdapter = &MakeAdapter(true, false);
+        Build(args);
+        StartWithFaces();
+        ASSERT_EQ(adapterFrames.back().rawFaces().size(), 2u);
+
+        // One detection now: the earlier frame's second raw face would point past it.
+        Cpu().SetDetections({FaceAt({-100.0f, 0.0f, 600.0f})});
+        causes[i].first();
+        Push(nextMs + causes[i].second);
+        EXPECT_EQ(adapterFrames.back().detections().size(), 1u);
+        EXPECT_TRUE(adapterFrames.back().rawFaces().empty());
+        PushNext();
+        PushNext();
+        ASSERT_EQ(adapterFrames.back().rawFaces().size(), 1u) << "measured again";
+        EXPECT_EQ(adapterFrames.back().rawFaces()[0].detectionIndex, 0);
+    }
 }
 
 TEST_F(EngineDeliveryTest, IncomingFramesAreLogged) {
@@ -488,6 +522,18 @@ TEST_F(EngineVirtualFaceTest, DetectedCountFromTheHookShortensDetections) {
     ASSERT_EQ(detections.size(), 3u);
     EXPECT_TRUE(SameDetection(detections[0], kiro::test::TwoFaces()[0])) << "the first ones are kept";
     EXPECT_NEAR(detections[1].leftEye.depth, 0.6f, 1e-6f);
+}
+
+TEST_F(EngineVirtualFaceTest, DetectedCountFromTheHookNearTheIntRangeShortensDetections) {
+    BuildWithHook();
+    hook.faces = {{0.0f, 0.0f, 600.0f, 64.0f}, {50.0f, 0.0f, 600.0f, 64.0f}};
+    hook.detectedAfterCall = std::numeric_limits<int32_t>::max();  // 2 + that does not fit in 32 bits
+    DeliverPinholeFrame();
+    const auto& detections = recorder.Last().detections;
+    ASSERT_EQ(detections.size(), 3u);
+    EXPECT_TRUE(SameDetection(detections[0], kiro::test::TwoFaces()[0]));
+    EXPECT_NEAR(detections[1].leftEye.depth, 0.6f, 1e-6f);
+    EXPECT_NEAR(detections[2].leftEye.depth, 0.6f, 1e-6f);
 }
 
 TEST_F(EngineVirtualFaceTest, HookGetsTheFaceCountInUse) {

@@ -383,6 +383,22 @@ TEST_F(EngineBackendTest, PluginThatCannotCreateKeepsTheCurrentDetector) {
     EXPECT_EQ(Cpu().Live(), 1);
 }
 
+TEST_F(EngineBackendTest, LazyEngineKeepsStartingWithThePreviousBackendAfterAFailedSwitch) {
+    Gpu().SetCreateMode(kiro::test::kScriptedCreateNull);
+    Build(Args(true));
+    EXPECT_TRUE(engine->StartTracking());
+    EXPECT_FALSE(engine->SetFaceDetectorBackend(kKiroFaceDetectorBackendGPU));
+    for (int session = 0; session < 2; ++session) {
+        EXPECT_TRUE(engine->StopTracking());
+        EXPECT_TRUE(engine->StartTracking()) << "session " << session;
+        EXPECT_EQ(engine->GetFaceDetectorBackend(), kKiroFaceDetectorBackendCPU);
+    }
+    EXPECT_EQ(Gpu().Stats().createCalls, 1) << "the failed backend is not tried again";
+    EXPECT_EQ(Cpu().Stats().created, 3);
+    PushNext();
+    EXPECT_EQ(Cpu().Stats().detectCalls, 1);
+}
+
 // Runs in a CTest test of its own: under the undefined-behaviour sanitizer, an enumeration value
 // outside the enumerators' range aborts the process.
 using EngineBackendValueTest = EngineTest;
@@ -459,6 +475,24 @@ TEST_F(EngineBackendTest, CountSetAfterASwitchReachesTheNewDetector) {
     PushNext();
     EXPECT_EQ(engine->GetFaceDetectorBackend(), kKiroFaceDetectorBackendGPU);
     EXPECT_EQ(Gpu().Stats().lastSetMaxNumOfFaces, 2);
+}
+
+TEST_F(EngineBackendTest, CountSetDuringASwitchIsCheckedAgainstTheDetectorAboutToBeInstalled) {
+    Gpu().SetFaceLimits(2, 2);
+    Build(Args());
+    StartWithFaces();
+    // The CPU detector (limit 4) would take 4; the GPU one it is about to give way to cannot.
+    EXPECT_TRUE(engine->SetFaceDetectorBackend(kKiroFaceDetectorBackendGPU));
+    const std::string text = ThrownText([&] { engine->SetMaxNumOfDetectedFaces(4); });
+    EXPECT_TRUE(ThrownByEngine(text, "Invalid max num of detected faces: must be in [1; 2] range, got 4")) << text;
+    PushNext();
+    EXPECT_EQ(Gpu().Stats().setMaxNumOfFacesCalls, 0);
+
+    // And back: 4 is above the installed GPU detector's limit, but the CPU one receives it.
+    EXPECT_TRUE(engine->SetFaceDetectorBackend(kKiroFaceDetectorBackendCPU));
+    EXPECT_NO_THROW(engine->SetMaxNumOfDetectedFaces(4));
+    PushNext();
+    EXPECT_EQ(Cpu().Stats().lastSetMaxNumOfFaces, 4);
 }
 
 TEST_F(EngineBackendTest, StoppedLazyEngineHoldsNoSwitchedDetector) {

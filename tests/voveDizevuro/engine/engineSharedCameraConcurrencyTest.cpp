@@ -39,9 +39,8 @@ std::vector<Detection> FramedFaces(int n) {
 }
 
 /// Empty when the polled frame is whole: its detections are those of the frame its timestamp
-/// names, its faces were computed from them, and (when it has faces) so were its raw faces.
-/// A frame that restarts tracking has no faces and may still show the previous frame's raw
-/// faces, which the tracker keeps until it measures again.
+/// names, and its faces and raw faces were computed from them. A frame that restarts tracking
+/// has neither faces nor raw faces.
 std::string WholeFrameProblem(const Frame& frame) {
     const double ms = frame.timestamp().ms;
     const int n = static_cast<int>(ms);
@@ -67,9 +66,6 @@ std::string WholeFrameProblem(const Frame& frame) {
         if (static_cast<std::size_t>(face.rawFaceIndex) >= rawFaces.size()) {
             return where + "face without its raw face";
         }
-    }
-    if (faces.empty()) {
-        return {};
     }
     for (const auto& raw : rawFaces) {
         if (raw.detectionIndex < 0 || static_cast<std::size_t>(raw.detectionIndex) >= detections.size()) {

@@ -9,7 +9,11 @@
 
 #include <fmt/format.h>
 
+#include <functional>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -22,7 +26,10 @@ using kiro::test::ThrownText;
 using kiro::test::TestIntrinsics;
 using kiro::head::Engine;
 using kiro::head::EngineInitArgs;
+using kiro::head::Frame;
+using kiro::head::FrameAdapter;
 using kiro::head::TrackingSessionInitArgs;
+using kiro::head::VirtualFaceHookContext;
 using spdlog::level::level_enum;
 
 // --- construction ---------------------------------------------------------------------------
@@ -283,6 +290,85 @@ TEST_F(EngineLifecycleTest, DestroyingTheEngineReleasesCameraAndDetector) {
     EXPECT_FALSE(sink.onIntrinsics);
     EXPECT_EQ(Cpu().Live(), 0);
 }
+
+// --- stopping on the processing thread -------------------------------------------------------
+
+/// Host code that runs on the thread delivering the frame: a stop may be asked for in any of them.
+enum class StopFrom { FrameCallback, AdapterCallback, VirtualFaceHook };
+
+class EngineStopOnProcessingThreadTest : public EngineTest,
+                                         public testing::WithParamInterface<std::tuple<bool, StopFrom>> {};
+
+TEST_P(EngineStopOnProcessingThreadTest, StopTakesEffectWhenTheFrameReturnsAndAHostCallCompletesIt) {
+    const auto [lazy, from] = GetParam();
+    bool stopNow = false;
+    std::vector<bool> stopAnswers;
+    std::string startText;
+    const std::function<void()> hostCode = [&] {
+        if (std::exchange(stopNow, false)) {
+            stopAnswers = {engine->StopTracking(), engine->StopTracking()};
+            startText = ThrownText([&] { engine->StartTracking(); });
+        }
+    };
+    EngineInitArgs args = Args(lazy);
+    recorder.beforeReturn = from == StopFrom::FrameCallback ? hostCode : nullptr;
+    adapter = std::make_unique<FrameAdapter>(
+        [&](const Frame& frame) {
+            adapterFrames.emplace_back(frame);
+            if (from == StopFrom::AdapterCallback) {
+                hostCode();
+            }
+        },
+        false);
+    args.frameAdapter = adapter.get();
+    if (from == StopFrom::VirtualFaceHook) {
+        args.virtualFaceHook = [&](VirtualFaceHookContext*) {
+            hostCode();
+            return false;
+        };
+    }
+    Build(args);
+    ASSERT_TRUE(engine->StartTracking());
+    ReportIntrinsics();
+    PushNext();
+    stopNow = true;
+    PushNext();
+    EXPECT_EQ(stopAnswers, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(ThrownByEngine(startText,
+                               "StartTracking cannot follow a stop on the frame processing thread; call it once the "
+                               "frame has been delivered"))
+        << startText;
+    // The frame that asked is still delivered; later ones are dropped before detection.
+    EXPECT_EQ(adapterFrames.size(), 2u);
+    const int detects = Cpu().Stats().detectCalls;
+    PushNext();
+    EXPECT_EQ(Cpu().Stats().detectCalls, detects);
+
+    // A host thread's StopTracking completes the stop; a lazy engine lets go of detector and camera.
+    EXPECT_FALSE(engine->StopTracking());
+    EXPECT_EQ(Cpu().Live(), lazy ? 0 : 1);
+    EXPECT_EQ(static_cast<bool>(sink.onImage), !lazy);
+    ASSERT_TRUE(engine->StartTracking());
+    PushNext();
+    PushNext();
+    ASSERT_EQ(adapterFrames.size(), 4u);
+    EXPECT_EQ(adapterFrames.back().faces().size(), 2u);
+
+    // So does the next StartTracking, and destruction once the push has returned.
+    stopNow = true;
+    PushNext();
+    ASSERT_TRUE(engine->StartTracking());
+    EXPECT_EQ(Cpu().Stats().created, lazy ? 3 : 1);
+    stopNow = true;
+    PushNext();
+    engine.reset();
+    EXPECT_FALSE(sink.onImage);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EngineStopOnProcessingThreadTest,
+                         testing::Combine(testing::Bool(), testing::Values(StopFrom::FrameCallback,
+                                                                           StopFrom::AdapterCallback,
+                                                                           StopFrom::VirtualFaceHook)));
 
 // --- camera intrinsics --------------------------------------------------------------------------
 
