@@ -23,20 +23,19 @@ constexpr int32_t kTrackerConfigurationChanged = 1;
 constexpr int32_t kFaceCountChanged = 2;
 
 /// A result frame that reads straight from the tracker and the detector output; valid only
-/// during one delivery. `measured`: the tracker measured in this frame; otherwise its raw faces
-/// belong to an earlier frame's detections and are not shown.
+/// during one delivery. A frame the tracker only took the time of shows no raw faces: the
+/// tracker's belong to an earlier frame's detections.
 class EngineFrame final : public Frame {
 public:
-    EngineFrame(const FaceTracker& tracker, const FaceDetector::Output& output, const FrameProfiling& profiling,
-                bool measured)
-        : tracker_(&tracker), output_(&output), profiling_(profiling), measured_(measured) {}
+    EngineFrame(const FaceTracker& tracker, const FaceDetector::Output& output, const FrameProfiling& profiling)
+        : tracker_(&tracker), output_(&output), profiling_(profiling) {}
 
     Slice<Face const> faces() const override { return tracker_->faces(); }
     Timestamp timestamp() const override { return tracker_->timestamp(); }
     bool trackingStarted() const override { return tracker_->trackingStarted(); }
     float auxValue() const override { return auxValue_; }
     Slice<RawFace const> rawFaces() const override {
-        return measured_ ? tracker_->rawFaces() : Slice<RawFace const>{};
+        return tracker_->measured() ? tracker_->rawFaces() : Slice<RawFace const>{};
     }
     Slice<Detection const> detections() const override {
         return {output_->detections.data(), output_->detections.size()};
@@ -47,33 +46,7 @@ private:
     const FaceTracker* tracker_;
     const FaceDetector::Output* output_;
     FrameProfiling profiling_;
-    bool measured_;
     float auxValue_ = 0.0f;
-};
-
-/// Passes a camera frame on and notes whether it was deprojected in. The tracker deprojects the
-/// eyes of every detection it keeps, so a frame it only takes the time of (after a restart, or
-/// at a time that is not finite or runs back) sees none, and its raw faces are an earlier frame's.
-class DeprojectionWatch final : public CameraFrame {
-public:
-    explicit DeprojectionWatch(const CameraFrame& frame) : frame_(frame) {}
-
-    Timestamp timestamp() const override { return frame_.timestamp(); }
-    Slice<ImageDesc const> imageDescs() const override { return frame_.imageDescs(); }
-    bool GetDepth(const glm::dvec2& pixel, float* depth) const override { return frame_.GetDepth(pixel, depth); }
-    bool DeprojectPixelToPoint(const glm::dvec2& pixel, float depth, glm::vec3* point) const override {
-        deprojected_ = true;
-        return frame_.DeprojectPixelToPoint(pixel, depth, point);
-    }
-    bool ProjectPointToPixel(const glm::vec3& point, glm::dvec2* pixel, float* depth) const override {
-        return frame_.ProjectPointToPixel(point, pixel, depth);
-    }
-
-    bool deprojected() const { return deprojected_; }
-
-private:
-    const CameraFrame& frame_;
-    mutable bool deprojected_ = false;
 };
 
 /// Marks the calling thread as the one processing a frame for as long as it lives.
@@ -486,8 +459,7 @@ void Engine::ProcessFrame(const CameraFrame& frame) {
     if (virtualFaceHook_) {
         AddVirtualFaces(frame, output);
     }
-    const DeprojectionWatch watchedFrame(frame);
-    tracker_->Update(output, watchedFrame, 0.0f);
+    tracker_->Update(output, frame, 0.0f);
     if (frameCallback_) {
         frameCallback_(*tracker_, output, frame);
     }
@@ -496,7 +468,7 @@ void Engine::ProcessFrame(const CameraFrame& frame) {
             record.apiTimestamp = platform_->GetSystemTimeNs();
             spdlog::debug("[Engine] profiling={}", record);
         }
-        const EngineFrame result(*tracker_, output, record, watchedFrame.deprojected());
+        const EngineFrame result(*tracker_, output, record);
         frameAdapter_->OnFrame(result);
     }
 }

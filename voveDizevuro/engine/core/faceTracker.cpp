@@ -105,6 +105,8 @@ Slice<RawFace const> FaceTracker::rawFaces() const { return {rawFaces_.data(), r
 
 Timestamp FaceTracker::timestamp() const { return lastTimestamp_; }
 
+bool FaceTracker::measured() const { return measured_; }
+
 bool FaceTracker::trackingStarted() const { return trackingStarted_ != 0; }
 
 const FaceTracker::Configuration& FaceTracker::configuration() const { return config_; }
@@ -113,6 +115,7 @@ const CameraIntrinsics& FaceTracker::intrinsics() const { return intrinsics_; }
 
 void FaceTracker::Update(const FaceDetector::Output& output, const CameraFrame& frame, float resetSignal) {
     spdlog::debug("[FaceTracker] Update");
+    measured_ = false;
 
     // A frame without images has nothing to measure in: no detection lies inside it.
     const auto images = frame.imageDescs();
@@ -142,6 +145,7 @@ void FaceTracker::Update(const FaceDetector::Output& output, const CameraFrame& 
     lastTimestamp_ = now;
 
     CollectRawFaces(output, frame, image);
+    measured_ = true;
     UpdateFilters(dt, resetSignal);
 
     movingPoints_.clear();

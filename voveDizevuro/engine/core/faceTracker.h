@@ -65,6 +65,8 @@ public:
     Slice<Face const> faces() const;
     /// Valid until the next Update that gets past recording the timestamp.
     Slice<RawFace const> rawFaces() const;
+    /// The last Update measured its frame: rawFaces() are that frame's, not an earlier one's.
+    bool measured() const;
 
     /// Timestamp of the last frame passed to Update; ms is -1 when there is none.
     Timestamp timestamp() const;
@@ -96,6 +98,7 @@ private:
     int currentFilters_ = 0;
     std::vector<MovingPoint> movingPoints_;
     int32_t trackingStarted_ = 0;
+    bool measured_ = false;
     float mainFaceLostTime_ = 0.0f;
     std::array<std::vector<Face>, 2> faces_;
     int currentFaces_ = 0;
