@@ -1,6 +1,7 @@
 #include "voveDizevuro/camera/realsenseCamera.h"
 
 #include "common/systemQueries.h"
+#include "voveDizevuro/camera/captureRetryInternal.h"
 #include "voveDizevuro/camera/realsenseCameraFrame.h"
 #include "voveDizevuro/camera/realsenseError.h"
 
@@ -217,7 +218,11 @@ void RealsenseCamera::StopCapture() {
     if (!captureThread_.joinable()) {
         return;
     }
-    stopRequested_.store(true);
+    {
+        const std::lock_guard lock(stopMutex_);
+        stopRequested_.store(true);
+    }
+    stopSignal_.notify_all();
     captureThread_.join();
 }
 
@@ -228,16 +233,24 @@ bool RealsenseCamera::SetFps(int) { return false; }
 Slice<int const> RealsenseCamera::GetSupportedFps() const { return {}; }
 
 void RealsenseCamera::CaptureLoop() {
+    // An error that comes back at once (a device that keeps failing) must neither spin a core nor
+    // flood the log.
+    CaptureRetry retry([](const std::string& line) { spdlog::error("[RealsenseCamera.background] {}", line); });
     while (!stopRequested_.load()) {
         try {
             CaptureOneFrameSet();
+            retry.Reset();
         } catch (const RealsenseUnrecoverableError& e) {
+            retry.Reset();
             spdlog::critical("[RealsenseCamera.background] {}", e.what());
             return;
         } catch (const std::exception& e) {
-            spdlog::error("[RealsenseCamera.background] {}", e.what());
+            const std::chrono::milliseconds delay = retry.OnError(e.what(), CaptureRetry::Clock::now());
+            std::unique_lock lock(stopMutex_);
+            stopSignal_.wait_for(lock, delay, [this] { return stopRequested_.load(); });
         }
     }
+    retry.Reset();
 }
 
 void RealsenseCamera::CaptureOneFrameSet() {

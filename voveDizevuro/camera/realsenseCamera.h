@@ -6,8 +6,10 @@
 #include "voveDizevuro/camera/realsenseLibrary.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -105,6 +107,8 @@ private:
     Camera::Listener* listener_;
     std::thread captureThread_;
     std::atomic<bool> stopRequested_{false};
+    std::mutex stopMutex_;                   // with stopSignal_, wakes a capture thread waiting to retry
+    std::condition_variable stopSignal_;
     RealsenseHandle<rs2_pipeline, &RealsenseApi::rs2_delete_pipeline> pipeline_;
     rs2_intrinsics streamIntrinsics_{};
     int32_t fps_;

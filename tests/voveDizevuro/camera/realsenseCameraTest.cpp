@@ -755,15 +755,49 @@ TEST_F(RealsenseCameraTest, TimeoutsAreLoggedAndSurvived) {
 
     Capture(*camera, 5);
 
-    // Waited with librealsense2's default timeout; each timeout is one error line.
-    EXPECT_EQ(Lines(level::err, "[RealsenseCamera.background] ").size(), 3u);
-    EXPECT_EQ(log.Count("[RealsenseCamera.background] Frame didn't arrive within 15000"), 3);
-    EXPECT_EQ(LinesAtLeast(level::err), 3);
+    // Waited with librealsense2's default timeout; the repeats within a second are counted in
+    // one line when frames come again.
+    EXPECT_THAT(Lines(level::err, "[RealsenseCamera.background] "),
+                ElementsAre("[RealsenseCamera.background] Frame didn't arrive within 15000",
+                            "[RealsenseCamera.background] Frame didn't arrive within 15000 (repeated 2 times)"));
+    EXPECT_EQ(LinesAtLeast(level::err), 2);
     EXPECT_EQ(WaitCalls(), listener.frameCount() + 3);
     const std::lock_guard lock(mutex);
     ASSERT_GE(timestamps.size(), 5u);
     EXPECT_DOUBLE_EQ(timestamps[2].ms, GlobalTimestamp(1700000000000.0, 2, 90, -1500))
         << "the frame after the timeouts is the device's next one";
+}
+
+TEST_F(RealsenseCameraTest, AnErrorThatRepeatsAtOnceIsRetriedLessAndLessOftenAndLoggedWithACount) {
+    kiroVirtualRealsenseFaultTimeouts(0, -1);  // every wait fails at once
+    const auto camera = Create();
+
+    const auto started = std::chrono::steady_clock::now();
+    camera->StartCapture();
+    ASSERT_TRUE(WaitUntil([] { return WaitCalls() >= 8; }));
+    const auto eighthAttempt = std::chrono::steady_clock::now();
+    camera->StopCapture();
+    const auto stopTook = std::chrono::steady_clock::now() - eighthAttempt;
+
+    // 10 + 20 + ... + 640 ms between the first eight attempts, then 1 s: a stop wakes the wait.
+    EXPECT_GE(eighthAttempt - started, std::chrono::milliseconds(1270));
+    EXPECT_EQ(WaitCalls(), 8);
+    EXPECT_LT(stopTook, std::chrono::milliseconds(800));
+    EXPECT_EQ(listener.frameCount(), 0);
+
+    // The first error at once, its repeats counted at most once a second and at the stop.
+    const std::vector<std::string> lines = Lines(level::err, "[RealsenseCamera.background] ");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_LE(lines.size(), 3u);
+    EXPECT_EQ(lines.front(), "[RealsenseCamera.background] Frame didn't arrive within 15000");
+    int repeats = 0;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::string prefix = "[RealsenseCamera.background] Frame didn't arrive within 15000 (repeated ";
+        ASSERT_THAT(lines[i], StartsWith(prefix));
+        ASSERT_THAT(lines[i], EndsWith(")"));
+        repeats += std::stoi(lines[i].substr(prefix.size()));
+    }
+    EXPECT_EQ(repeats, 7);
 }
 
 TEST_F(RealsenseCameraTest, ListenerExceptionsAreLoggedAndSurvived) {
