@@ -1,6 +1,6 @@
 #include "common/assetManager.h"
 
-#include "common/exception.h"
+#include "common/exceptionInternal.h"
 #include "common/systemQueries.h"
 
 #include <fstream>

@@ -1,8 +1,9 @@
 #include "common/plugin.h"
 
-#include "common/exception.h"
+#include "common/exceptionInternal.h"
 #include "common/sharedLibraryInternal.h"
 #include "common/systemQueries.h"
+#include "voveDizevuro/engine/faceDetector.h"
 
 #include <spdlog/spdlog.h>
 

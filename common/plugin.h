@@ -3,7 +3,7 @@
 #include "common/assetManager.h"
 #include "common/export.h"
 #include "common/sharedLibrary.h"
-#include "voveDizevuro/engine/faceDetector.h"
+#include "voveDizevuro/engine/faceDetectorBackend.h"
 
 #include <memory>
 #include <string>
@@ -18,6 +18,9 @@ SharedLibrary LoadPluginLibrary(const std::string& name);
 }  // namespace kiro
 
 namespace kiro::head {
+
+class FaceDetector;
+struct BlinkDetectorConfiguration;
 
 /// A loaded detector plug-in with its two entry points. Destroying it frees the library; it
 /// never deletes detectors itself.

@@ -1,6 +1,6 @@
 #include "common/sharedLibrary.h"
 
-#include "common/exception.h"
+#include "common/exceptionInternal.h"
 #include "common/sharedLibraryInternal.h"
 
 #include <fmt/format.h>

@@ -1,6 +1,6 @@
 #include "blazeFaceDetector.h"
 
-#include "common/exception.h"
+#include "common/exceptionInternal.h"
 
 #include <glm/geometric.hpp>
 

@@ -5,13 +5,7 @@
 #include "onnxRuntime.h"
 
 #include "common/assetManager.h"
-
-
-#if defined(_WIN32)
-#define KIRO_PLUGIN_EXPORT extern "C" __declspec(dllexport)
-#else
-#define KIRO_PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+#include "voveDizevuro/engine/faceDetector.h"
 
 /// A new detector reading its models from the assets folder beside this plug-in's file: BlazeFace
 /// on ONNX Runtime, or the Haar cascades when the runtime or a model is missing. Throws

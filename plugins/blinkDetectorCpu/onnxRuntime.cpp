@@ -1,6 +1,6 @@
 #include "onnxRuntime.h"
 
-#include "common/exception.h"
+#include "common/exceptionInternal.h"
 #include "common/systemQueries.h"
 
 #include <fmt/format.h>

@@ -1,4 +1,4 @@
-#include "common/exception.h"
+#include "common/exceptionInternal.h"
 #include "common/logging.h"
 
 #include <gmock/gmock.h>

@@ -13,6 +13,7 @@
 #include "tests/support/logCapture.h"
 #include "tests/support/moduleProbe.h"
 #include "voveDizevuro/camera/cameraFrame.h"
+#include "voveDizevuro/engine/faceDetector.h"
 
 #include <gtest/gtest.h>
 

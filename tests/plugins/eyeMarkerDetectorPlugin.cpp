@@ -39,12 +39,6 @@
 #include <cstdint>
 #include <vector>
 
-#if defined(_WIN32)
-#define KIRO_EYE_MARKER_EXPORT extern "C" __declspec(dllexport)
-#else
-#define KIRO_EYE_MARKER_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
-
 namespace {
 
 using kiro::CameraIntrinsics;
@@ -219,12 +213,12 @@ private:
 
 }  // namespace
 
-KIRO_EYE_MARKER_EXPORT kiro::head::FaceDetector* Plugin_CreateBlinkDetector(
+KIRO_PLUGIN_EXPORT kiro::head::FaceDetector* Plugin_CreateBlinkDetector(
     const kiro::head::BlinkDetectorConfiguration& configuration, kiro::AssetManager*) {
     const int maxFaces = configuration.faceDetector != nullptr ? configuration.faceDetector->maxNumOfFaces : 0;
     return new EyeMarkerDetector(maxFaces);
 }
 
-KIRO_EYE_MARKER_EXPORT void Plugin_DeleteBlinkDetector(kiro::head::FaceDetector* detector) {
+KIRO_PLUGIN_EXPORT void Plugin_DeleteBlinkDetector(kiro::head::FaceDetector* detector) {
     delete static_cast<EyeMarkerDetector*>(detector);
 }

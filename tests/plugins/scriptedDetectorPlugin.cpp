@@ -19,12 +19,6 @@
 #include <stdexcept>
 #include <vector>
 
-#if defined(_WIN32)
-#define KIRO_SCRIPTED_EXPORT extern "C" __declspec(dllexport)
-#else
-#define KIRO_SCRIPTED_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
-
 namespace {
 
 using kiro::test::ScriptedDetectorStats;
@@ -109,7 +103,7 @@ private:
 
 }  // namespace
 
-KIRO_SCRIPTED_EXPORT kiro::head::FaceDetector* Plugin_CreateBlinkDetector(
+KIRO_PLUGIN_EXPORT kiro::head::FaceDetector* Plugin_CreateBlinkDetector(
     const kiro::head::BlinkDetectorConfiguration& configuration, kiro::AssetManager*) {
     Script& script = TheScript();
     std::lock_guard<std::mutex> lock(script.mutex);
@@ -128,38 +122,38 @@ KIRO_SCRIPTED_EXPORT kiro::head::FaceDetector* Plugin_CreateBlinkDetector(
     return new ScriptedDetector(script.limit, asked > 0 ? asked : script.defaultCount);
 }
 
-KIRO_SCRIPTED_EXPORT void Plugin_DeleteBlinkDetector(kiro::head::FaceDetector* detector) {
+KIRO_PLUGIN_EXPORT void Plugin_DeleteBlinkDetector(kiro::head::FaceDetector* detector) {
     delete static_cast<ScriptedDetector*>(detector);
 }
 
-KIRO_SCRIPTED_EXPORT void ScriptedDetector_Reset() { TheScript().Reset(); }
+KIRO_PLUGIN_EXPORT void ScriptedDetector_Reset() { TheScript().Reset(); }
 
-KIRO_SCRIPTED_EXPORT void ScriptedDetector_SetDetections(const kiro::head::Detection* detections, int32_t count) {
+KIRO_PLUGIN_EXPORT void ScriptedDetector_SetDetections(const kiro::head::Detection* detections, int32_t count) {
     Script& script = TheScript();
     std::lock_guard<std::mutex> lock(script.mutex);
     script.detections.assign(detections, detections + std::max(0, count));
 }
 
-KIRO_SCRIPTED_EXPORT void ScriptedDetector_SetThrowOnDetect(int32_t enabled) {
+KIRO_PLUGIN_EXPORT void ScriptedDetector_SetThrowOnDetect(int32_t enabled) {
     Script& script = TheScript();
     std::lock_guard<std::mutex> lock(script.mutex);
     script.throwOnDetect = enabled != 0;
 }
 
-KIRO_SCRIPTED_EXPORT void ScriptedDetector_SetCreateMode(int32_t mode) {
+KIRO_PLUGIN_EXPORT void ScriptedDetector_SetCreateMode(int32_t mode) {
     Script& script = TheScript();
     std::lock_guard<std::mutex> lock(script.mutex);
     script.createMode = mode;
 }
 
-KIRO_SCRIPTED_EXPORT void ScriptedDetector_SetFaceLimits(int32_t limit, int32_t defaultCount) {
+KIRO_PLUGIN_EXPORT void ScriptedDetector_SetFaceLimits(int32_t limit, int32_t defaultCount) {
     Script& script = TheScript();
     std::lock_guard<std::mutex> lock(script.mutex);
     script.limit = limit;
     script.defaultCount = defaultCount;
 }
 
-KIRO_SCRIPTED_EXPORT void ScriptedDetector_GetStats(kiro::test::ScriptedDetectorStats* stats) {
+KIRO_PLUGIN_EXPORT void ScriptedDetector_GetStats(kiro::test::ScriptedDetectorStats* stats) {
     Script& script = TheScript();
     std::lock_guard<std::mutex> lock(script.mutex);
     *stats = script.stats;

@@ -14,12 +14,6 @@
 #include <stdexcept>
 #include <string>
 
-#if defined(_WIN32)
-#define KIRO_TEST_PLUGIN_EXPORT extern "C" __declspec(dllexport)
-#else
-#define KIRO_TEST_PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
-
 namespace {
 
 using EventSink = void (*)(const char*);
@@ -69,7 +63,7 @@ private:
 
 }  // namespace
 
-KIRO_TEST_PLUGIN_EXPORT kiro::head::FaceDetector* Plugin_CreateBlinkDetector(
+KIRO_PLUGIN_EXPORT kiro::head::FaceDetector* Plugin_CreateBlinkDetector(
     const kiro::head::BlinkDetectorConfiguration& configuration, kiro::AssetManager*) {
     eventSink = ParseEventSink(configuration.options);
     Report("create");
@@ -86,7 +80,7 @@ KIRO_TEST_PLUGIN_EXPORT kiro::head::FaceDetector* Plugin_CreateBlinkDetector(
 }
 
 #if !defined(KIRO_TEST_PLUGIN_NO_DELETE)
-KIRO_TEST_PLUGIN_EXPORT void Plugin_DeleteBlinkDetector(kiro::head::FaceDetector* detector) {
+KIRO_PLUGIN_EXPORT void Plugin_DeleteBlinkDetector(kiro::head::FaceDetector* detector) {
     Report("delete");
     delete static_cast<TestDetector*>(detector);
 }

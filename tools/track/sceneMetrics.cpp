@@ -1,6 +1,7 @@
 #include "tools/track/sceneMetrics.h"
 
 #include <fmt/format.h>
+#include <glm/geometric.hpp>
 
 #include <algorithm>
 #include <cmath>

@@ -3,8 +3,7 @@
 #include "common/export.h"
 #include "common/slice.h"
 #include "voveDizevuro/camera/cameraTypes.h"
-#include "voveDizevuro/engine/core/faceTracker.h"
-#include "voveDizevuro/engine/faceDetector.h"
+#include "voveDizevuro/engine/faceTypes.h"
 
 #include <fmt/format.h>
 

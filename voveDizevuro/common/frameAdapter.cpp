@@ -1,6 +1,6 @@
 #include "voveDizevuro/common/frameAdapter.h"
 
-#include "common/exception.h"
+#include "common/exceptionInternal.h"
 
 #include <mutex>
 #include <utility>

@@ -1,8 +1,9 @@
 #include "voveDizevuro/engine/engine.h"
 
-#include "common/exception.h"
+#include "common/exceptionInternal.h"
 #include "common/mathHelpers.h"
 #include "common/plugin.h"
+#include "voveDizevuro/camera/realsenseCamera.h"
 
 #include <glm/mat3x3.hpp>
 #include <glm/matrix.hpp>

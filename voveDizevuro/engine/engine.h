@@ -4,7 +4,6 @@
 #include "common/export.h"
 #include "common/platform.h"
 #include "voveDizevuro/camera/camera.h"
-#include "voveDizevuro/camera/realsenseCamera.h"
 #include "voveDizevuro/camera/sharedCamera.h"
 #include "voveDizevuro/common/frameAdapter.h"
 #include "voveDizevuro/engine/core/faceTracker.h"

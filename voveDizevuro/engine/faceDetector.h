@@ -2,33 +2,22 @@
 
 #include "voveDizevuro/camera/cameraFrame.h"
 #include "voveDizevuro/engine/faceDetectorConfiguration.h"
+#include "voveDizevuro/engine/faceTypes.h"
 
-#include <glm/vec2.hpp>
-#include <glm/vec3.hpp>
-
-#include <cstddef>
 #include <string>
 #include <vector>
 
+/// Marks a plug-in's two entry points, which the loader looks up by these undecorated names:
+///   KIRO_PLUGIN_EXPORT kiro::head::FaceDetector* Plugin_CreateBlinkDetector(
+///       const kiro::head::BlinkDetectorConfiguration&, kiro::AssetManager*);
+///   KIRO_PLUGIN_EXPORT void Plugin_DeleteBlinkDetector(kiro::head::FaceDetector*);
+#if defined(_WIN32)
+#define KIRO_PLUGIN_EXPORT extern "C" __declspec(dllexport)
+#else
+#define KIRO_PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
 namespace kiro::head {
-
-struct EyeDetection {
-    glm::dvec2 pixel;  // column, row in the frame's first image
-    float depth;       // metres
-};
-
-/// One face found in one camera frame.
-struct Detection {
-    EyeDetection rightEye;
-    EyeDetection leftEye;
-    glm::vec3 extra;       // passed through unread
-    glm::vec3 headAngles;  // radians; element 1 is the yaw
-};
-
-// Read and written by separately built plug-ins.
-static_assert(sizeof(EyeDetection) == 24 && offsetof(EyeDetection, depth) == 16);
-static_assert(sizeof(Detection) == 72 && offsetof(Detection, leftEye) == 24 && offsetof(Detection, extra) == 48 &&
-              offsetof(Detection, headAngles) == 60);
 
 /// What the engine hands to the plug-in loader when it creates a detector.
 struct BlinkDetectorConfiguration {

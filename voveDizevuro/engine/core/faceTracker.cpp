@@ -1,6 +1,6 @@
 #include "voveDizevuro/engine/core/faceTracker.h"
 
-#include "common/exception.h"
+#include "common/exceptionInternal.h"
 #include "common/mathHelpers.h"
 
 #include <spdlog/spdlog.h>

@@ -6,6 +6,7 @@
 #include "voveDizevuro/camera/cameraFrame.h"
 #include "voveDizevuro/engine/core/kalmanFilter.h"
 #include "voveDizevuro/engine/faceDetector.h"
+#include "voveDizevuro/engine/faceTypes.h"
 #include "voveDizevuro/engine/filterProperties.h"
 
 #include <glm/mat3x3.hpp>
@@ -16,24 +17,6 @@
 #include <vector>
 
 namespace kiro::head {
-
-/// One tracked face in display space (mm, mm per ms, radians).
-struct Face {
-    glm::vec3 position;
-    glm::vec3 velocity;
-    glm::vec3 headAngles;  // from the detector; element 1 is the yaw
-    int32_t rawFaceIndex;  // index into rawFaces(); -1 for a main face that is only predicted
-};
-
-/// One accepted detection in camera space (mm).
-struct RawFace {
-    glm::vec3 rightEye;
-    glm::vec3 leftEye;
-    glm::vec3 trackedPoint;  // the point fed to the Kalman filter
-    int32_t detectionIndex;  // index into the detector output
-};
-
-static_assert(sizeof(Face) == 40 && sizeof(RawFace) == 40);
 
 /// Turns each frame's detections into filtered, ordered faces in display space, the main face
 /// first. No lock and no thread of its own: the owner serialises all calls.

@@ -1,6 +1,6 @@
 #include "voveDizevuro/engine/core/kalmanFilter.h"
 
-#include "common/exception.h"
+#include "common/exceptionInternal.h"
 
 namespace kiro::head {
 
