@@ -19,3 +19,10 @@ if(KIRO_SANITIZE_THREAD)
     add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
     add_link_options(-fsanitize=thread)
 endif()
+
+# A compiler cache when one is installed: rebuilds of unchanged sources come from the cache.
+find_program(KIRO_CCACHE ccache)
+if(KIRO_CCACHE)
+    set(CMAKE_C_COMPILER_LAUNCHER ${KIRO_CCACHE})
+    set(CMAKE_CXX_COMPILER_LAUNCHER ${KIRO_CCACHE})
+endif()

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -27,14 +28,15 @@ constexpr std::size_t kHeaderSize = 18;
 /// Header followed by `data`.
 Bytes MakeTga(unsigned char imageType, std::uint16_t width, std::uint16_t height, unsigned char bitsPerPixel,
               const Bytes& data = {}) {
-    Bytes bytes(kHeaderSize, 0);
+    // Sized once: GCC 12 at -O3 misreads an insert into an 18-byte vector as out of bounds.
+    Bytes bytes(kHeaderSize + data.size(), 0);
+    std::copy(data.begin(), data.end(), bytes.begin() + kHeaderSize);
     bytes[2] = imageType;
     bytes[12] = static_cast<unsigned char>(width & 0xFF);
     bytes[13] = static_cast<unsigned char>(width >> 8);
     bytes[14] = static_cast<unsigned char>(height & 0xFF);
     bytes[15] = static_cast<unsigned char>(height >> 8);
     bytes[16] = bitsPerPixel;
-    bytes.insert(bytes.end(), data.begin(), data.end());
     return bytes;
 }
 
