@@ -13,10 +13,12 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
     target_compile_definitions(kiro_dependencies INTERFACE SPDLOG_FMT_EXTERNAL FMT_HEADER_ONLY)
 
     # The MinGW runtime DLLs beside the binaries, so Wine finds them (bin/runtime keeps a set
-    # for test folders of their own).
+    # for test folders of their own). The packages ship them too (KIRO_MINGW_RUNTIME_DLLS).
+    set(KIRO_MINGW_RUNTIME_DLLS "")
     foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
         execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
             OUTPUT_VARIABLE dllPath OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+        list(APPEND KIRO_MINGW_RUNTIME_DLLS ${dllPath})
         file(COPY ${dllPath} DESTINATION ${CMAKE_BINARY_DIR}/bin)
         file(COPY ${dllPath} DESTINATION ${CMAKE_BINARY_DIR}/bin/runtime)
     endforeach()

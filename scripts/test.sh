@@ -3,7 +3,8 @@
 # (MinGW-w64) and Linux release presets (the last so that an error only optimisation shows cannot
 # land; its tests are not run), fuzzes the decoders of untrusted bytes for a few seconds, runs the
 # threaded tests under ThreadSanitizer and every test of the Linux and Windows presets, the
-# Windows ones under Wine. Exits non-zero on any failure.
+# Windows ones under Wine, then makes the packages and runs the consumer tests against them.
+# Exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -44,5 +45,13 @@ for preset in linux windows; do
     echo "== ${preset}: tests"
     ctest --preset "${preset}" --parallel 2 || status=1
 done
+
+echo "== packages and consumer tests"
+if scripts/package.sh; then
+    tests/consumer/run.sh || status=1
+else
+    echo "packaging failed"
+    status=1
+fi
 
 exit "${status}"

@@ -43,7 +43,7 @@ TEST(SystemQueriesTest, ModulePathsNameTheExecutableAndTheLibrary) {
 
     const fs::path library = kiro::GetLibraryPath();
     EXPECT_TRUE(library.is_absolute() && fs::is_regular_file(library)) << library;
-    EXPECT_THAT(library.filename().string(), AnyOf(Eq("libkiroVoveDizevuro.so"), Eq("kiroVoveDizevuro.dll")));
+    EXPECT_THAT(library.filename().string(), AnyOf(Eq("libkiroVoveDizevuro.so.0"), Eq("kiroVoveDizevuro.dll")));
     EXPECT_EQ(kiro::GetLibraryPath(nullptr), library);
     EXPECT_EQ(kiro::GetLibraryPath(reinterpret_cast<void*>(&kiro::stringReplace)), library);
     EXPECT_EQ(kiro::GetDefaultLogsDirectory(), library.parent_path() / "ZARVOLogs");
