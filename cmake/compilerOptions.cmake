@@ -26,3 +26,14 @@ if(KIRO_CCACHE)
     set(CMAKE_C_COMPILER_LAUNCHER ${KIRO_CCACHE})
     set(CMAKE_CXX_COMPILER_LAUNCHER ${KIRO_CCACHE})
 endif()
+
+# GNU ld needs a minute and more for each Windows program that links the library's objects; lld
+# well under a second. MinGW's GCC always runs the ld it was configured with (-fuse-ld does not
+# change it), so a specs file names lld as the linker.
+if(MINGW)
+    find_program(KIRO_LLD ld.lld)
+    if(KIRO_LLD)
+        file(WRITE ${CMAKE_BINARY_DIR}/lld.specs "*linker:\n${KIRO_LLD}\n\n")
+        add_link_options(-specs=${CMAKE_BINARY_DIR}/lld.specs -fno-use-linker-plugin)
+    endif()
+endif()

@@ -6,7 +6,7 @@ KIRO_PACKAGES=(
     g++-mingw-w64-x86-64-posix wine64
     libspdlog-dev libfmt-dev libglm-dev libstb-dev libcli11-dev nlohmann-json3-dev opencv-data
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    dpkg-dev pkg-config ccache
+    dpkg-dev pkg-config ccache lld
 )
 
 kiro_install_dependencies() {
