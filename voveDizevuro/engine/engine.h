@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/assetManager.h"
+#include "common/exception.h"
 #include "common/export.h"
 #include "common/platform.h"
 #include "voveDizevuro/camera/camera.h"
