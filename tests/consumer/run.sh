@@ -117,7 +117,11 @@ prefix=$(ls -d "${work}"/windows/kiroVoveDizevuro-*/)
 prefix=${prefix%/}
 check windows.packageContent package_content "${work}/windows/content.txt" "${prefix}/share/doc/kiroVoveDizevuro/thirdPartyNotices.txt"
 
+# One wineserver for all runs: a server that exits with its last program drops a program that
+# connects at that moment.
 export WINEPREFIX=${work}/wineprefix WINEDEBUG=-all
+mkdir -p "${WINEPREFIX}" && wineserver -p >/dev/null 2>&1
+trap 'wineserver -k' EXIT
 check windows.prefix "${wine}" wineboot -i
 export WINEPATH="Z:${prefix//\//\\}\\bin" KIRO_REALSENSE2_LIBRARY="Z:${prefix}/bin/kiroVirtualRealsense.dll"
 check windows.cHost windows_host cHost "${version}"
